@@ -1,0 +1,12 @@
+// Test main: loopback mode for every test, a Qt application for event loops and tasks.
+#include <QCoreApplication>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::setenv("RILLOW_NETWORK", "loopback", 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
