@@ -97,8 +97,9 @@ QString makeClip(const ClipSpec& spec) {
     int videoInput = -1, audioInput = -1, subtitleInput = -1;
     if (spec.video && spec.container != ClipSpec::Container::m4a) {
         args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-             << QStringLiteral("%1:size=%2x%3:rate=%4:duration=%5")
+             << QStringLiteral("%1%2size=%3x%4:rate=%5:duration=%6")
                     .arg(spec.pattern)
+                    .arg(spec.pattern.contains(QLatin1Char('=')) ? QLatin1Char(':') : QLatin1Char('='))
                     .arg(spec.width)
                     .arg(spec.height)
                     .arg(spec.fps)
