@@ -11,6 +11,7 @@ QCoro::Task<HttpResult> getWithin(std::shared_ptr<HttpSession> session, QUrl url
     const int link = token.onCancel([request] { request.cancel(); });
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5 % early
     QObject::connect(&timer, &QTimer::timeout, [request] { request.cancel(); });
     timer.start(limit);
     HttpResult result = co_await session->get(std::move(url), request);
