@@ -46,9 +46,9 @@ HttpOptions AddonClient::sessionOptions() {
     return options;
 }
 
-AddonClient::AddonClient(std::shared_ptr<HttpSession> session, int perMetaLimit,
+AddonClient::AddonClient(std::shared_ptr<HttpSessionPool> sessions, int perMetaLimit,
                          std::chrono::milliseconds perTitleTimeLimit)
-    : session_(std::move(session)),
+    : sessions_(std::move(sessions)),
       perMetaLimit_(perMetaLimit),
       perTitleTimeLimit_(perTitleTimeLimit) {}
 
@@ -60,7 +60,7 @@ QCoro::Task<QList<SearchResult>> AddonClient::results(QList<MediaMeta> metas, Se
         for (const MediaMeta& meta : metas) {
             const auto url = streamURL(*base, meta);
             if (!url) continue;
-            tasks.push_back(titleResults(session_, *url, meta, source, perMetaLimit_,
+            tasks.push_back(titleResults(sessions_->next(), *url, meta, source, perMetaLimit_,
                                          perTitleTimeLimit_, token));
         }
     }

@@ -2,11 +2,12 @@
 // Stremio stream addons: the torrents one addon lists for a set of catalog titles.
 //
 // Main thread (requests are awaited on the main event loop); never blocks, never fails: every
-// error gives an empty list. The client is a cheap value; copies share one HTTP session, and
-// every request keeps the session alive until it ends.
+// error gives an empty list. The client is a cheap value; copies share one pool of HTTP
+// sessions, and every request keeps its session alive until it ends.
 
 #include "platform/HttpSession.h"
 #include "platform/Tasks.h"
+#include "search/HttpSessionPool.h"
 #include "search/SearchResult.h"
 #include "search/SearchSource.h"
 #include "search/StremioParsing.h"
@@ -25,10 +26,10 @@ public:
     // Ephemeral, 30-second request time-out.
     static HttpOptions sessionOptions();
 
-    explicit AddonClient(
-        std::shared_ptr<HttpSession> session = std::make_shared<HttpSession>(sessionOptions()),
-        int perMetaLimit = defaultPerMetaLimit,
-        std::chrono::milliseconds perTitleTimeLimit = defaultPerTitleTimeLimit);
+    explicit AddonClient(std::shared_ptr<HttpSessionPool> sessions =
+                             std::make_shared<HttpSessionPool>(sessionOptions()),
+                         int perMetaLimit = defaultPerMetaLimit,
+                         std::chrono::milliseconds perTitleTimeLimit = defaultPerTitleTimeLimit);
 
     int perMetaLimit() const { return perMetaLimit_; }
 
@@ -39,7 +40,7 @@ public:
                                              CancelToken token = {}) const;
 
 private:
-    std::shared_ptr<HttpSession> session_;
+    std::shared_ptr<HttpSessionPool> sessions_;
     int perMetaLimit_;
     std::chrono::milliseconds perTitleTimeLimit_;
 };

@@ -35,10 +35,10 @@ HttpOptions TorrentSearchServiceOptions::feedSessionOptions() {
 }
 
 TorrentSearchService::TorrentSearchService(TorrentSearchServiceOptions options)
-    : session_(std::make_shared<HttpSession>(options.feed)),
+    : feedSessions_(std::make_shared<HttpSessionPool>(options.feed)),
       cinemeta_(std::make_shared<HttpSession>(options.catalog), options.catalogBaseAddress,
                 CinemetaClient::defaultMaxMetasPerCatalog),
-      addon_(std::make_shared<HttpSession>(options.addon), AddonClient::defaultPerMetaLimit,
+      addon_(std::make_shared<HttpSessionPool>(options.addon), AddonClient::defaultPerMetaLimit,
              options.addonPerTitleTimeLimit) {}
 
 QCoro::Task<QList<SearchResult>> TorrentSearchService::search(QString query,
@@ -50,7 +50,8 @@ QCoro::Task<QList<SearchResult>> TorrentSearchService::search(QString query,
         QList<SearchSource> addons;
         for (const SearchSource& source : sources) {
             if (source.kind == SearchSource::Kind::feed)
-                tasks.push_back(searchFeed(source, text, perSourceLimit, session_, token));
+                tasks.push_back(
+                    searchFeed(source, text, perSourceLimit, feedSessions_->next(), token));
             else
                 addons.append(source);
         }

@@ -5,13 +5,15 @@
 // Main thread; never blocks. `search` is a coroutine awaited on the main event loop; it never
 // fails (a failing source contributes nothing) and cancelling its token cancels every request
 // still in flight. The service holds no state between searches, so several may run at once.
-// It owns three HTTP sessions (feeds, catalog, addons); running searches share them and keep
-// them alive, so the service may be destroyed while a search is still running.
+// It owns its HTTP sessions (a pool for feeds, one for the catalog, a pool for addons, each
+// with its own time-outs); running searches share them and keep them alive, so the service may
+// be destroyed while a search is still running.
 
 #include "platform/HttpSession.h"
 #include "platform/Tasks.h"
 #include "search/AddonClient.h"
 #include "search/CinemetaClient.h"
+#include "search/HttpSessionPool.h"
 #include "search/SearchResult.h"
 #include "search/SearchSource.h"
 
@@ -46,7 +48,7 @@ public:
     const AddonClient& addon() const { return addon_; }
 
 private:
-    std::shared_ptr<HttpSession> session_;
+    std::shared_ptr<HttpSessionPool> feedSessions_;
     CinemetaClient cinemeta_;
     AddonClient addon_;
 };

@@ -220,6 +220,25 @@ TEST_F(SearchServiceTest, AddonTitlesSeriesPathLimitAndDuplicates) {
     EXPECT_EQ(addons.requestCount("/x/stream/series/tt0000002:1:1.json"), 1);
 }
 
+// Eight titles go to one addon host at once; none may wait behind the others for a connection
+// (queued, a 3-second answer would end after the 5-second limit and be lost).
+TEST_F(SearchServiceTest, AllEightTitlesOfOneAddonRunTogether) {
+    std::vector<std::pair<std::string, std::string>> movies, series;
+    for (int i = 0; i < 4; ++i) {
+        movies.push_back({"tt100000" + std::to_string(i), "M"});
+        series.push_back({"tt200000" + std::to_string(i), "S"});
+    }
+    serveCatalog("q", metasJson(movies), metasJson(series));
+    addons.routePrefix("/x/stream/", [](const test::TestRequest& request) {
+        return after(3'000, TestResponse::json(streamsJson({{request.path, 1}})));
+    });
+    TorrentSearchService service(options());
+    const QList<SearchResult> results =
+        test::await(service.search("q", {addon("X", addons, "/x")}));
+    EXPECT_EQ(results.size(), 8);
+    EXPECT_EQ(addons.requests().size(), 8u);
+}
+
 TEST_F(SearchServiceTest, NothingIsSentWithoutQueryOrSourcesOrCatalogMatch) {
     feeds.route("/a", TestResponse::text(feedXml({{"A", "a", 1}})));
     TorrentSearchService service(options());
