@@ -163,9 +163,13 @@ QList<MediaMeta> parseMetas(const QByteArray& data, const QString& type, int lim
     QList<MediaMeta> metas;
     const auto root = parseObject(data);
     if (!root || !root->value(QLatin1String("metas")).isArray()) return metas;
-    for (const QJsonValue& element : root->value(QLatin1String("metas")).toArray()) {
+    const QJsonArray elements = root->value(QLatin1String("metas")).toArray();
+    // The answer is an array of objects or it is not a catalog answer at all.
+    if (!std::all_of(elements.begin(), elements.end(),
+                     [](const QJsonValue& element) { return element.isObject(); }))
+        return metas;
+    for (const QJsonValue& element : elements) {
         if (metas.size() >= limit) break;
-        if (!element.isObject()) continue;
         const QJsonObject object = element.toObject();
         const auto rawID = stringValue(object, QLatin1String("id"));
         if (!rawID) continue;
