@@ -40,7 +40,9 @@ QString TorrentEngine::baseFolder() {
     return joinPath(support ? *support : temporaryFolder(), QStringLiteral("Rillow"));
 }
 
-QString TorrentEngine::stateFolder() { return joinPath(baseFolder(), QStringLiteral("State")); }
+QString TorrentEngine::stateFolder() {
+    return joinPath(baseFolder(), QStringLiteral("State"));
+}
 
 TorrentEngine::TorrentEngine(const QString& downloadFolder, SeedSettingsStore& seedSettings,
                              TransferSettingsStore& transferSettings, HistoryStore& history,
@@ -81,7 +83,8 @@ TorrentEngine::TorrentEngine(const QString& downloadFolder, SeedSettingsStore& s
         activeState_[key] = false;
     }
     QStringList order;
-    for (const QString& key : UserDefaults::standard().stringList(orderDefaultsKey).value_or(QStringList()))
+    for (const QString& key :
+         UserDefaults::standard().stringList(orderDefaultsKey).value_or(QStringList()))
         if (items_.count(key) && !order.contains(key)) order.append(key);
     for (const QString& key : restored)
         if (!order.contains(key)) order.append(key);
@@ -97,7 +100,8 @@ TorrentEngine::TorrentEngine(const QString& downloadFolder, SeedSettingsStore& s
     });
     autosaveTask_ = startTask(this, [weak](CancelToken token) -> QCoro::Task<> {
         while (weak) {
-            const bool slept = co_await sleepFor(std::chrono::milliseconds(kAutosaveIntervalMs), token);
+            const bool slept =
+                co_await sleepFor(std::chrono::milliseconds(kAutosaveIntervalMs), token);
             // A sleep ended by cancellation still saves once before the task ends.
             if (weak && weak->session_) weak->session_->requestResumeDataForAllTorrents();
             if (!slept) break;
@@ -105,7 +109,9 @@ TorrentEngine::TorrentEngine(const QString& downloadFolder, SeedSettingsStore& s
     });
 }
 
-TorrentEngine::~TorrentEngine() { shutdown(); }
+TorrentEngine::~TorrentEngine() {
+    shutdown();
+}
 
 void TorrentEngine::shutdown() {
     if (shutDown_) return;
@@ -218,42 +224,62 @@ void TorrentEngine::handleEvent(const AlertEvent& event) {
     if (found == items_.end()) return;
     TorrentItem& target = *found->second;
     switch (event.type) {
-    case RTAlertTypeTorrentAdded:
-    case RTAlertTypeMetadataReceived:
-        target.refresh();
-        history_.rename(target.infoHash(), target.name());
-        reevaluate();
-        break;
-    case RTAlertTypeStatus:
-        target.setDownloadRate(event.downloadRate);
-        target.setUploadRate(event.uploadRate);
-        target.setNumPeers(event.numPeers);
-        target.setNumSeeds(event.numSeeds);
-        target.setProgress(event.progress);
-        target.setAllTimeUpload(event.allTimeUpload);
-        target.setAllTimeDownload(event.allTimeDownload);
-        target.setSeedingSeconds(event.seedingSeconds);
-        reevaluate();
-        break;
-    case RTAlertTypeTorrentFinished:
-        target.setProgress(1);
-        target.setDownloadRate(0);
-        reevaluate();
-        break;
-    case RTAlertTypeTorrentError:
-    case RTAlertTypeFileError:
-        if (event.errorMessage) target.setLastError(*event.errorMessage);
-        break;
-    default:
-        break;
+        case RTAlertTypeTorrentAdded:
+        case RTAlertTypeMetadataReceived:
+            target.refresh();
+            history_.rename(target.infoHash(), target.name());
+            reevaluate();
+            break;
+        case RTAlertTypeStatus:
+            target.setDownloadRate(event.downloadRate);
+            target.setUploadRate(event.uploadRate);
+            target.setNumPeers(event.numPeers);
+            target.setNumSeeds(event.numSeeds);
+            target.setProgress(event.progress);
+            target.setAllTimeUpload(event.allTimeUpload);
+            target.setAllTimeDownload(event.allTimeDownload);
+            target.setSeedingSeconds(event.seedingSeconds);
+            // Status events come in bursts, one per torrent each second; one re-evaluation after
+            // the burst decides the same as one per event at a fraction of the queries.
+            scheduleReevaluation();
+            break;
+        case RTAlertTypeTorrentFinished:
+            target.setProgress(1);
+            target.setDownloadRate(0);
+            reevaluate();
+            break;
+        case RTAlertTypeTorrentError:
+        case RTAlertTypeFileError:
+            if (event.errorMessage) target.setLastError(*event.errorMessage);
+            break;
+        default: break;
     }
+}
+
+void TorrentEngine::scheduleReevaluation() {
+    if (reevaluationPending_) return;
+    reevaluationPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            reevaluationPending_ = false;
+            reevaluate();
+        },
+        Qt::QueuedConnection);
 }
 
 void TorrentEngine::pollSnapshot() {
     if (shutDown_) return;
+    // Each bitmap costs a round trip to libtorrent's network thread. A torrent the policy paused
+    // gains no pieces, so it is looked at once a second instead of ten times: with hundreds of
+    // paused torrents in the library that keeps the poll's cost near that of the running ones.
+    const bool everyone = ++pollRound_ % kPausedPollDivisor == 0;
     QByteArray buffer;
     for (auto& [key, target] : items_) {
         if (!target->hasMetadata() || target->pieceCount() < 1) continue;
+        const auto state = activeState_.find(key);
+        const bool paused = state != activeState_.end() && !state->second;
+        if (paused && !everyone && target->haveBitmap().size() == target->pieceCount()) continue;
         buffer.fill(0, target->pieceCount());
         target->handle()->copyHaveBitmapInto(reinterpret_cast<std::uint8_t*>(buffer.data()),
                                              buffer.size());

@@ -62,6 +62,8 @@ public:
     static inline const QString orderDefaultsKey = QStringLiteral("libraryOrder");
     static constexpr int kSnapshotIntervalMs = 100;
     static constexpr int kAutosaveIntervalMs = 30'000;
+    // Torrents the policy paused are polled on every tenth round only.
+    static constexpr int kPausedPollDivisor = 10;
 
     // Creates the folders and the session, restores saved torrents (paused), restores the order,
     // decides what runs and starts the poll and autosave. Blocks on reading resume files.
@@ -119,6 +121,7 @@ private:
     bool shouldRun(const TorrentItem& item) const;
     void storeOrder();
     void checkFocusedFile();
+    void scheduleReevaluation();
 
     SeedSettingsStore& seedSettings_;
     TransferSettingsStore& transferSettings_;
@@ -133,6 +136,8 @@ private:
     TaskHandle snapshotTask_;
     TaskHandle autosaveTask_;
     bool shutDown_ = false;
+    bool reevaluationPending_ = false;
+    unsigned pollRound_ = 0;
 };
 
 }  // namespace rillow

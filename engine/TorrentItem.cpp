@@ -6,9 +6,10 @@
 namespace rillow {
 
 namespace {
-QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
 }  // namespace
-
 
 TorrentItem::TorrentItem(std::shared_ptr<RTHandle> handle, QObject* parent)
     : QObject(parent), handle_(std::move(handle)) {
@@ -36,8 +37,12 @@ void TorrentItem::setDownloadRate(qint64 v) {
 void TorrentItem::setUploadRate(qint64 v) {
     assignAndNotify(this, uploadRate_, v, &TorrentItem::uploadRateChanged);
 }
-void TorrentItem::setNumPeers(int v) { assignAndNotify(this, numPeers_, v, &TorrentItem::numPeersChanged); }
-void TorrentItem::setNumSeeds(int v) { assignAndNotify(this, numSeeds_, v, &TorrentItem::numSeedsChanged); }
+void TorrentItem::setNumPeers(int v) {
+    assignAndNotify(this, numPeers_, v, &TorrentItem::numPeersChanged);
+}
+void TorrentItem::setNumSeeds(int v) {
+    assignAndNotify(this, numSeeds_, v, &TorrentItem::numSeedsChanged);
+}
 void TorrentItem::setProgress(double v) {
     assignAndNotify(this, progress_, v, &TorrentItem::progressChanged);
 }
@@ -60,7 +65,8 @@ void TorrentItem::refresh() {
     if (!handle_->hasMetadata()) return;
     QList<FileInfo> files;
     for (const RTFileEntry& entry : handle_->files())
-        files.append(FileInfo{static_cast<int>(entry.fileIndex()), fromStd(entry.path()), entry.length()});
+        files.append(
+            FileInfo{static_cast<int>(entry.fileIndex()), fromStd(entry.path()), entry.length()});
     // Files first: an observer of hasMetadata finds them in place.
     assignAndNotify(this, files_, std::move(files), &TorrentItem::filesChanged);
     assignAndNotify(this, pieceCount_, static_cast<int>(handle_->pieceCount()),

@@ -38,8 +38,8 @@ public:
             // Posting under the lock keeps the receiver alive for the call; Qt drops events
             // posted to an object that is deleted later.
             std::weak_ptr<Shared> weak = shared_;
-            QMetaObject::invokeMethod(shared_->receiver, [weak] { drain(weak); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                shared_->receiver, [weak] { drain(weak); }, Qt::QueuedConnection);
         }
 
     private:

@@ -5,8 +5,8 @@
 #include "tests/support/TempHome.h"
 #include "tests/support/Wait.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
+#include <QDir>
 #include <libtorrent/torrent_status.hpp>
 
 using namespace rillow;
@@ -21,7 +21,9 @@ bool pausedInLibtorrent(const TorrentItem& item) {
     return static_cast<bool>(item.handle()->handle().flags() & lt::torrent_flags::paused);
 }
 
-QByteArray bytesOf(const std::vector<char>& data) { return QByteArray(data.data(), qsizetype(data.size())); }
+QByteArray bytesOf(const std::vector<char>& data) {
+    return QByteArray(data.data(), qsizetype(data.size()));
+}
 
 // A torrent with metadata and no data anywhere: it stays incomplete.
 QByteArray torrentWithoutData(const std::string& name, int files = 1) {
@@ -83,7 +85,8 @@ TEST_F(EngineTest, AddingRecordsHistoryOnceAndKeepsOrder) {
 
     engine->promote(first);
     EXPECT_EQ(engine->order().last(), first->infoHash());
-    EXPECT_EQ(UserDefaults::standard().stringList(TorrentEngine::orderDefaultsKey), engine->order());
+    EXPECT_EQ(UserDefaults::standard().stringList(TorrentEngine::orderDefaultsKey),
+              engine->order());
 
     EXPECT_FALSE(engine->addMagnet(QStringLiteral("magnet:?xt=urn:btih:nothex")));
     EXPECT_FALSE(engine->addTorrentData("d8:announce3:bad"));
@@ -95,8 +98,8 @@ TEST_F(EngineTest, AddingRecordsHistoryOnceAndKeepsOrder) {
 // session pauses, and a new magnet resumes it.
 TEST_F(EngineTest, PolicyWithoutBackgroundDownloads) {
     start();
-    LoopbackSeeder seeder{SeederOptions{{{"a.mkv", 8 * MiB}}, 256 * 1024, "content",
-                                        test::TorrentKind::hybrid, 256 * 1024}};
+    LoopbackSeeder seeder{SeederOptions{
+        {{"a.mkv", 8 * MiB}}, 256 * 1024, "content", test::TorrentKind::hybrid, 256 * 1024}};
     ASSERT_TRUE(seeder.ok());
     auto a = withMetadata(engine->addMagnet(QString::fromStdString(seeder.magnet())));
     auto b = engine->addTorrentData(torrentWithoutData("B"));
@@ -128,8 +131,8 @@ TEST_F(EngineTest, PolicyWithoutBackgroundDownloads) {
 TEST_F(EngineTest, BackgroundDownloadsWaitForTheWatchedFile) {
     start();
     transfer->setBackgroundDownloadsEnabled(true);
-    LoopbackSeeder seeder{SeederOptions{{{"a.mkv", 3 * MiB}}, 256 * 1024, "content",
-                                        test::TorrentKind::hybrid, 1 * MiB}};
+    LoopbackSeeder seeder{SeederOptions{
+        {{"a.mkv", 3 * MiB}}, 256 * 1024, "content", test::TorrentKind::hybrid, 1 * MiB}};
     ASSERT_TRUE(seeder.ok());
     auto b = engine->addTorrentData(torrentWithoutData("B"));
     EXPECT_EQ(engine->activeState(b->infoHash()), true) << "nothing watched: background runs";
@@ -185,7 +188,8 @@ TEST_F(EngineTest, RestartRestoresPausedAndKeepsTheStoredOrder) {
     restart();
     ASSERT_EQ(engine->items().size(), 3u);
     EXPECT_EQ(engine->order(), QStringList({z->infoHash(), x->infoHash(), y->infoHash()}));
-    EXPECT_EQ(UserDefaults::standard().stringList(TorrentEngine::orderDefaultsKey), engine->order());
+    EXPECT_EQ(UserDefaults::standard().stringList(TorrentEngine::orderDefaultsKey),
+              engine->order());
     EXPECT_FALSE(engine->playbackFocus().has_value());
     for (const auto& [key, item] : engine->items()) {
         EXPECT_TRUE(item->hasMetadata());

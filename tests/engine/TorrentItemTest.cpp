@@ -2,9 +2,9 @@
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/Wait.h"
 
+#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 using namespace rillow;
 using rillow::test::MiB;
@@ -19,7 +19,8 @@ protected:
     test::SessionFolders folders;
     RTSession session{folders.downloads, folders.state};
 
-    std::shared_ptr<TorrentItem> itemOf(const std::vector<SeedFile>& files, int pieceSize = 4 * MiB) {
+    std::shared_ptr<TorrentItem> itemOf(const std::vector<SeedFile>& files,
+                                        int pieceSize = 4 * MiB) {
         const auto data = test::makeTorrentWithoutData(files, pieceSize);
         auto handle = session.addTorrentData(data);
         if (!handle) return nullptr;
@@ -73,7 +74,8 @@ TEST_F(TorrentItemTest, PlayableFilesLargestAndPlaylist) {
         EXPECT_GE(item->files().size(), qsizetype(c.files.size())) << c.name;  // pad files too
         EXPECT_EQ(names(item->playableFiles()), c.playable) << c.name;
         const auto largest = item->largestPlayableFile();
-        EXPECT_EQ(largest ? largest->path.section(QLatin1Char('/'), -1) : QString(), c.largest) << c.name;
+        EXPECT_EQ(largest ? largest->path.section(QLatin1Char('/'), -1) : QString(), c.largest)
+            << c.name;
         EXPECT_EQ(item->isPlaylist(), c.playlist) << c.name;
         session.removeTorrent(item->handle());
     }
