@@ -143,7 +143,8 @@ TEST_F(EngineTest, BackgroundDownloadsWaitForTheWatchedFile) {
     EXPECT_EQ(engine->activeState(b->infoHash()), false);
     ASSERT_TRUE(waitUntil([&] { return engine->focusedFileIsComplete(); }, 60'000));
     EXPECT_TRUE(engine->isFileComplete(*a, 0));
-    EXPECT_EQ(a->haveBitmap(), QByteArray(12, 1));
+    EXPECT_TRUE(waitUntil([&] { return a->haveBitmap() == QByteArray(12, 1); }, 2000))
+        << "the next poll shows every piece";
     EXPECT_EQ(engine->activeState(b->infoHash()), true);
     EXPECT_TRUE(waitUntil([&] { return !pausedInLibtorrent(*b); }));
     EXPECT_TRUE(waitUntil([&] { return a->progress() == 1.0; }, 10'000)) << "status events flow";
@@ -229,6 +230,7 @@ TEST_F(EngineTest, SeedingLimitsFollowStatusEvents) {
     for (const Step& step : {Step{1500, true}, Step{1999, true}, Step{2000, false}}) {
         status.allTimeUpload = step.uploaded;
         engine->handleEvent(status);
+        QCoreApplication::processEvents();  // the re-evaluation after a burst of status events
         EXPECT_EQ(done->allTimeUpload(), step.uploaded);
         EXPECT_EQ(engine->activeState(done->infoHash()), step.runs) << step.uploaded;
     }
