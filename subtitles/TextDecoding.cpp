@@ -9,7 +9,9 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 #include <QHash>
+#include <QSet>
 #include <memory>
+#include <vector>
 
 namespace rillow::SubtitleTranscoder {
 namespace {
@@ -28,8 +30,13 @@ QByteArray canonicalConverter(const QString& name) {
 
 // ICU's charset detector; it may decline. With a known language the match in one of the
 // suggested encodings or in that language wins over the detector's first choice.
-std::optional<QString> detectWithPlatform(QByteArrayView bytes, const QStringList& suggested,
-                                          const std::optional<QString>& primary) {
+struct Detected {
+    QByteArray converter;  // ICU's canonical converter name
+    QString text;
+};
+
+std::optional<Detected> detectWithPlatform(QByteArrayView bytes, const QStringList& suggested,
+                                           const std::optional<QString>& primary) {
     UErrorCode status = U_ZERO_ERROR;
     UCharsetDetector* det = ucsdet_open(&status);
     if (U_FAILURE(status) || !det) return std::nullopt;
@@ -57,7 +64,9 @@ std::optional<QString> detectWithPlatform(QByteArrayView bytes, const QStringLis
     }
     const char* name = ucsdet_getName(chosen, &status);
     if (U_FAILURE(status) || !name) return std::nullopt;
-    return icutext::decodeStrict(bytes, name);
+    auto text = icutext::decodeStrict(bytes, name);
+    if (!text) return std::nullopt;
+    return Detected{canonicalConverter(QString::fromLatin1(name)), std::move(*text)};
 }
 
 bool isAlphabetic(char32_t c) {
@@ -67,6 +76,8 @@ bool isAlphabetic(char32_t c) {
 bool isKana(char32_t c) {
     return c >= 0x3040 && c <= 0x30FF;
 }
+
+constexpr qsizetype kSampleLimit = 2000;
 
 }  // namespace
 
@@ -176,6 +187,37 @@ ScriptClass scriptFamily(const std::optional<QString>& language) {
     return table.value(*primary, ScriptClass::latin);
 }
 
+namespace {
+
+// Per-character facts the quality score needs, precomputed for the Basic Multilingual Plane
+// (the score walks every character of every candidate decoding, so it must be cheap).
+struct CharFacts {
+    ScriptClass cls;  // script class of an alphabetic character, else none
+    bool upper, lower;
+};
+
+CharFacts computeFacts(char32_t u) {
+    const bool alphabetic = isAlphabetic(u);
+    return {alphabetic ? scriptClass(u) : ScriptClass::none, bool(u_isUUppercase(UChar32(u))),
+            bool(u_isULowercase(UChar32(u)))};
+}
+
+// One byte per character: the class in the low four bits, then upper and lower.
+CharFacts bmpFacts(char32_t u) {
+    static const std::vector<quint8> table = [] {
+        std::vector<quint8> t(0x10000);
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            const CharFacts f = computeFacts(c);
+            t[c] = quint8(quint8(f.cls) | (f.upper ? 0x10 : 0) | (f.lower ? 0x20 : 0));
+        }
+        return t;
+    }();
+    const quint8 packed = table[u];
+    return {ScriptClass(packed & 0x0F), (packed & 0x10) != 0, (packed & 0x20) != 0};
+}
+
+}  // namespace
+
 double textQuality(const QString& text, const std::optional<QString>& language) {
     const ScriptClass family = scriptFamily(language);
     double score = 0;
@@ -193,15 +235,16 @@ double textQuality(const QString& text, const std::optional<QString>& language) 
                 ++latin;
             }
         } else {
-            isUpper = u_isUUppercase(UChar32(u));
-            isLower = u_isULowercase(UChar32(u));
+            const CharFacts facts = u < 0x10000 ? bmpFacts(u) : computeFacts(u);
+            isUpper = facts.upper;
+            isLower = facts.lower;
             if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || (u >= 0xE000 && u <= 0xF8FF) ||
                 u == 0xFFFD) {
                 score -= 12;
             } else if ((u >= 0xA0 && u <= 0xBF) || u == 0xD7 || u == 0xF7) {
                 score -= 2;
-            } else if (isAlphabetic(u)) {
-                cls = scriptClass(u);
+            } else if (facts.cls != ScriptClass::none) {
+                cls = facts.cls;
                 if (cls == ScriptClass::latin) {
                     ++extended;
                     ++latin;
@@ -248,11 +291,26 @@ std::optional<QString> detectScriptLanguage(const QString& text) {
         if (double(cjk) / a > 0.3) return QStringLiteral("zh");
     }
     // Romanian letters, precomposed or decomposed (a/A + breve, t/T + cedilla or comma below).
-    for (char16_t c : {u'\u0103', u'\u0102', u'\u0163', u'\u0162', u'\u021B', u'\u021A'})
-        if (text.contains(QChar(c))) return QStringLiteral("ro");
-    for (const char16_t* seq :
-         {u"a\u0306", u"A\u0306", u"t\u0327", u"T\u0327", u"t\u0326", u"T\u0326"})
-        if (text.contains(QStringView(seq))) return QStringLiteral("ro");
+    QChar before;
+    for (QChar c : text) {
+        switch (c.unicode()) {
+            case 0x0103:
+            case 0x0102:
+            case 0x0163:
+            case 0x0162:
+            case 0x021B:
+            case 0x021A: return QStringLiteral("ro");
+            case 0x0306:
+                if (before == u'a' || before == u'A') return QStringLiteral("ro");
+                break;
+            case 0x0326:
+            case 0x0327:
+                if (before == u't' || before == u'T') return QStringLiteral("ro");
+                break;
+            default: break;
+        }
+        before = c;
+    }
     return std::nullopt;
 }
 
@@ -317,12 +375,13 @@ QString languageSample(const QString& text) {
                 if (label) return;
             }
         }
-        sample += line;
+        // One endless line must not make the sample (and the recogniser's work) unbounded.
+        sample += line.left(kSampleLimit + 1 - sample.size());
         sample += u'\n';
     };
     const qsizetype n = text.size();
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= n && sample.size() <= 2000; ++i) {
+    for (qsizetype i = 0; i <= n && sample.size() <= kSampleLimit; ++i) {
         const char16_t c = i < n ? text[i].unicode() : u'\n';
         const bool breaks = c == u'\n' || c == 0x0B || c == 0x0C || c == u'\r' || c == 0x85 ||
                             c == 0x2028 || c == 0x2029;
@@ -398,21 +457,30 @@ QString decodeText(QByteArrayView bytes, const std::optional<QString>& language,
         return 20.0 * recognizerTopLanguage(languageSample(text)).probability;
     };
 
+    // Each distinct encoding is decoded and scored once: a repeat (the detector's pick is
+    // usually in the list too, and the hint may repeat a listed encoding) scores its first
+    // appearance minus a position bonus, so it can never win.
+    QSet<QByteArray> tried;
     std::optional<QString> best;
     double bestScore = 0;
     const auto primary = languageKnown ? primaryLanguage(language) : std::nullopt;
     if (auto detected = detectWithPlatform(bytes, encodings, primary)) {
-        bestScore = textQuality(*detected, language) + 1 + recognition(*detected);
-        best = std::move(detected);
+        tried.insert(detected->converter);
+        bestScore = textQuality(detected->text, language) + 1 + recognition(detected->text);
+        best = std::move(detected->text);
     }
     const qsizetype k = encodings.size();
     for (qsizetype i = 0; i < k; ++i) {
+        const QByteArray key = canonicalConverter(encodings[i]);
+        if (tried.contains(key)) continue;
+        tried.insert(key);
         auto text = decode(bytes, encodings[i]);
         if (!text) continue;
-        const double s = double(k - i) * 0.01 + textQuality(*text, language) + recognition(*text);
-        if (!best || s > bestScore) {
+        const double score =
+            double(k - i) * 0.01 + textQuality(*text, language) + recognition(*text);
+        if (!best || score > bestScore) {
             best = std::move(text);
-            bestScore = s;
+            bestScore = score;
         }
     }
     if (best) return *best;

@@ -11,7 +11,18 @@
 
 namespace rillow::SubtitleTranscoder {
 
-enum class ScriptClass { none, latin, greek, cyrillic, hebrew, arabic, thai, cjk, hangul, other };
+enum class ScriptClass : quint8 {
+    none,
+    latin,
+    greek,
+    cyrillic,
+    hebrew,
+    arabic,
+    thai,
+    cjk,
+    hangul,
+    other
+};
 
 // Decodes; never fails (at worst UTF-8 with replacement characters).
 QString decodeText(QByteArrayView bytes, const std::optional<QString>& language,

@@ -39,18 +39,21 @@ QByteArray gzip(const QByteArray& data, const GzipOptions& o) {
     if (o.name) flags |= 0x08;
     if (o.comment) flags |= 0x10;
     b.append(char(flags));
-    put32(b, 0);      // time
-    b.append('\0');   // extra flags
-    b.append('\3');   // OS: Unix
+    put32(b, 0);     // time
+    b.append('\0');  // extra flags
+    b.append('\3');  // OS: Unix
     if (o.extra) {
         put16(b, quint32(o.extra->size()));
         b.append(*o.extra);
     }
     if (o.name) b.append(*o.name).append('\0');
     if (o.comment) b.append(*o.comment).append('\0');
-    if (o.headerCrc) put16(b, quint32(crc32(0, reinterpret_cast<const Bytef*>(b.constData()), uInt(b.size())) & 0xFFFF));
+    if (o.headerCrc)
+        put16(b, quint32(crc32(0, reinterpret_cast<const Bytef*>(b.constData()), uInt(b.size())) &
+                         0xFFFF));
     b.append(deflateRaw(data));
-    put32(b, quint32(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size()))));
+    put32(b,
+          quint32(crc32(0, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size()))));
     put32(b, quint32(data.size()));
     return b;
 }
@@ -59,8 +62,8 @@ QByteArray zip(const QList<ZipMember>& members) {
     QByteArray body, central;
     for (const ZipMember& m : members) {
         const QByteArray stored = m.method == 8 ? deflateRaw(m.data) : m.data;
-        const quint32 crc =
-            quint32(crc32(0, reinterpret_cast<const Bytef*>(m.data.constData()), uInt(m.data.size())));
+        const quint32 crc = quint32(
+            crc32(0, reinterpret_cast<const Bytef*>(m.data.constData()), uInt(m.data.size())));
         const quint32 flags = m.encrypted ? 1 : 0;
         const quint32 local = quint32(body.size());
         const QByteArray localName = m.localName.value_or(m.name);

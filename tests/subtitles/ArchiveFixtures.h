@@ -21,8 +21,8 @@ QByteArray gzip(const QByteArray& data, const GzipOptions& options = {});
 struct ZipMember {
     QByteArray name;
     QByteArray data;
-    int method = 8;          // 0 stored, 8 deflate
-    bool encrypted = false;  // only the flag; the data stays plain
+    int method = 8;                       // 0 stored, 8 deflate
+    bool encrypted = false;               // only the flag; the data stays plain
     std::optional<QByteArray> localName;  // a local header that disagrees with the central one
     std::optional<quint32> localOffset;   // a central entry pointing elsewhere
 };

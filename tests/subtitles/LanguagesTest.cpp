@@ -8,7 +8,9 @@
 using namespace rillow;
 
 namespace {
-std::optional<QString> s(const char* text) { return QString::fromUtf8(text); }
+std::optional<QString> s(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 class Languages : public ::testing::Test {
 protected:
@@ -53,7 +55,7 @@ TEST_F(Languages, Normalization) {
         {"fre", "fr"},
         {"ger", "de"},
         {"rum", "ro"},
-        {"iw", "he"},   // deprecated code replaced
+        {"iw", "he"},  // deprecated code replaced
         {"en", "en"},
         {"zh-tw", "zh-TW"},
         {"zh_hant", "zh-Hant"},
@@ -114,9 +116,9 @@ TEST_F(Languages, SubtitleFonts) {
 }
 
 TEST_F(Languages, PreferredLanguages) {
-    EXPECT_EQ(preferredLanguages(s("pob"), {QStringLiteral("en-US"), QStringLiteral("pt-PT"),
-                                            QStringLiteral("xx"), QStringLiteral("de_DE"),
-                                            QStringLiteral("en")}),
+    EXPECT_EQ(preferredLanguages(
+                  s("pob"), {QStringLiteral("en-US"), QStringLiteral("pt-PT"), QStringLiteral("xx"),
+                             QStringLiteral("de_DE"), QStringLiteral("en")}),
               (QStringList{QStringLiteral("pt"), QStringLiteral("en"), QStringLiteral("de")}));
     EXPECT_EQ(preferredLanguages(std::nullopt, {QStringLiteral("fr-CA")}),
               QStringList{QStringLiteral("fr")});

@@ -11,7 +11,9 @@ namespace P = rillow::ReleaseNameParser;
 
 namespace {
 
-std::optional<QString> s(const char* text) { return QString::fromUtf8(text); }
+std::optional<QString> s(const char* text) {
+    return QString::fromUtf8(text);
+}
 constexpr std::nullopt_t none = std::nullopt;
 
 struct Case {
@@ -76,13 +78,12 @@ TEST(ReleaseNameParser, DocumentedNames) {
         {"Show.Name.S03.1080p.BluRay.x264-ROVERS", "Show Name", none, 3, none, s("ROVERS"),
          s("bluray"), s("1080p"), none},
         {"Show.Name.E12.WEBRip", "Show Name", none, none, 12, none, s("webrip"), none, none},
-        {"www.Torrenting.com - Movie.Title.2018.720p.BluRay", "Movie Title", 2018, none, none,
-         none, s("bluray"), s("720p"), none},
-        {"[www.site.org] Movie 2010 DVDRip", "Movie", 2010, none, none, none, s("dvd"), none,
-         none},
+        {"www.Torrenting.com - Movie.Title.2018.720p.BluRay", "Movie Title", 2018, none, none, none,
+         s("bluray"), s("720p"), none},
+        {"[www.site.org] Movie 2010 DVDRip", "Movie", 2010, none, none, none, s("dvd"), none, none},
         {"Movie-Title", "Movie-Title", none, none, none, none, none, none, none},
-        {"Movie.2011.1080p.BluRay-1080p", "Movie", 2011, none, none, none, s("bluray"),
-         s("1080p"), none},
+        {"Movie.2011.1080p.BluRay-1080p", "Movie", 2011, none, none, none, s("bluray"), s("1080p"),
+         none},
         {"Movie.2011.720p.WEB-DL-12345", "Movie", 2011, none, none, none, s("web-dl"), s("720p"),
          none},
         {"Movie.2012.1080p [5.1]", "Movie", 2012, none, none, none, none, s("1080p"), none},
@@ -101,30 +102,50 @@ TEST(ReleaseNameParser, DocumentedNames) {
 
 TEST(ReleaseNameParser, SourcePatternsInOrder) {
     const std::pair<const char*, const char*> cases[] = {
-        {"Movie.2020.Blu-ray.1080p", "bluray"}, {"Movie.2020.BluRay", "bluray"},
-        {"Movie.2020.Blu.Ray", "bluray"},       {"Movie.2020.BDRip", "bluray"},
-        {"Movie.2020.BRRip", "bluray"},         {"Movie.2020.BD Remux", "bluray"},
-        {"Movie.2020.BDMV", "bluray"},          {"Movie.2020.BD25", "bluray"},
-        {"Movie.2020.BD50", "bluray"},          {"Movie.2020.REMUX", "bluray"},
-        {"Movie.2020.WEB-DL", "web-dl"},        {"Movie.2020.WEBDL", "web-dl"},
-        {"Movie.2020.web dl", "web-dl"},        {"Movie.2020.WEBRip", "webrip"},
-        {"Movie.2020.WEB-Rip", "webrip"},       {"Movie.2020.HDTV", "hdtv"},
-        {"Movie.2020.PDTV", "hdtv"},            {"Movie.2020.DSR", "hdtv"},
-        {"Movie.2020.DSRip", "hdtv"},           {"Movie.2020.SATRip", "hdtv"},
-        {"Movie.2020.TVRip", "hdtv"},           {"Movie.2020.HDTVRip", "hdtv"},
-        {"Movie.2020.DVDRip", "dvd"},           {"Movie.2020.DVD-Rip", "dvd"},
-        {"Movie.2020.DVD5", "dvd"},             {"Movie.2020.DVD9", "dvd"},
-        {"Movie.2020.DVDR", "dvd"},             {"Movie.2020.DVD", "dvd"},
-        {"Movie.2020.HDRip", "hdrip"},          {"Movie.2020.HD-Rip", "hdrip"},
-        {"Movie.2020.WEB", "web"},              {"Movie.2020.VODRip", "web"},
-        {"Movie.2020.AMZN", "web"},             {"Movie.2020.NF", "web"},
-        {"Movie.2020.DSNP", "web"},             {"Movie.2020.HMAX", "web"},
+        {"Movie.2020.Blu-ray.1080p", "bluray"},
+        {"Movie.2020.BluRay", "bluray"},
+        {"Movie.2020.Blu.Ray", "bluray"},
+        {"Movie.2020.BDRip", "bluray"},
+        {"Movie.2020.BRRip", "bluray"},
+        {"Movie.2020.BD Remux", "bluray"},
+        {"Movie.2020.BDMV", "bluray"},
+        {"Movie.2020.BD25", "bluray"},
+        {"Movie.2020.BD50", "bluray"},
+        {"Movie.2020.REMUX", "bluray"},
+        {"Movie.2020.WEB-DL", "web-dl"},
+        {"Movie.2020.WEBDL", "web-dl"},
+        {"Movie.2020.web dl", "web-dl"},
+        {"Movie.2020.WEBRip", "webrip"},
+        {"Movie.2020.WEB-Rip", "webrip"},
+        {"Movie.2020.HDTV", "hdtv"},
+        {"Movie.2020.PDTV", "hdtv"},
+        {"Movie.2020.DSR", "hdtv"},
+        {"Movie.2020.DSRip", "hdtv"},
+        {"Movie.2020.SATRip", "hdtv"},
+        {"Movie.2020.TVRip", "hdtv"},
+        {"Movie.2020.HDTVRip", "hdtv"},
+        {"Movie.2020.DVDRip", "dvd"},
+        {"Movie.2020.DVD-Rip", "dvd"},
+        {"Movie.2020.DVD5", "dvd"},
+        {"Movie.2020.DVD9", "dvd"},
+        {"Movie.2020.DVDR", "dvd"},
+        {"Movie.2020.DVD", "dvd"},
+        {"Movie.2020.HDRip", "hdrip"},
+        {"Movie.2020.HD-Rip", "hdrip"},
+        {"Movie.2020.WEB", "web"},
+        {"Movie.2020.VODRip", "web"},
+        {"Movie.2020.AMZN", "web"},
+        {"Movie.2020.NF", "web"},
+        {"Movie.2020.DSNP", "web"},
+        {"Movie.2020.HMAX", "web"},
         {"Movie.2020.ATVP", "web"},
         // Earlier patterns win over later ones anywhere in the name.
-        {"Movie.2020.WEB.BluRay", "bluray"},    {"Movie.2020.HDRip.DVD", "dvd"},
+        {"Movie.2020.WEB.BluRay", "bluray"},
+        {"Movie.2020.HDRip.DVD", "dvd"},
         {"Movie.2020.WEBRip.WEB-DL", "web-dl"},
         // Word boundaries: inside a word nothing matches.
-        {"Movie.2020.XWEB", ""},                {"Movie.2020.DVDs", ""},
+        {"Movie.2020.XWEB", ""},
+        {"Movie.2020.DVDs", ""},
     };
     for (const auto& [name, source] : cases) {
         SCOPED_TRACE(name);
@@ -138,22 +159,25 @@ TEST(ReleaseNameParser, SourcePatternsInOrder) {
 
 TEST(ReleaseNameParser, EveryServiceWordAfterTheFirstQualityTag) {
     const std::pair<const char*, const char*> words[] = {
-        {"amzn", "AMZN"}, {"amazon", "AMZN"}, {"nf", "NF"},     {"netflix", "NF"},
-        {"dsnp", "DSNP"}, {"dsny", "DSNP"},   {"hmax", "HMAX"}, {"max", "MAX"},
-        {"atvp", "ATVP"}, {"hulu", "HULU"},   {"pcok", "PCOK"}, {"pmtp", "PMTP"},
-        {"it", "iT"},     {"itunes", "iT"},   {"crav", "CRAV"}, {"stan", "STAN"},
-        {"ip", "iP"},     {"hbo", "HBO"},     {"roku", "ROKU"}, {"sho", "SHO"},
-        {"skst", "SKST"}, {"now", "NOW"},     {"cr", "CR"},     {"funi", "FUNI"}};
+        {"amzn", "AMZN"}, {"amazon", "AMZN"}, {"nf", "NF"},   {"netflix", "NF"}, {"dsnp", "DSNP"},
+        {"dsny", "DSNP"}, {"hmax", "HMAX"},   {"max", "MAX"}, {"atvp", "ATVP"},  {"hulu", "HULU"},
+        {"pcok", "PCOK"}, {"pmtp", "PMTP"},   {"it", "iT"},   {"itunes", "iT"},  {"crav", "CRAV"},
+        {"stan", "STAN"}, {"ip", "iP"},       {"hbo", "HBO"}, {"roku", "ROKU"},  {"sho", "SHO"},
+        {"skst", "SKST"}, {"now", "NOW"},     {"cr", "CR"},   {"funi", "FUNI"}};
     for (const auto& [word, code] : words) {
         const QString w = QString::fromLatin1(word).toUpper();
         SCOPED_TRACE(word);
-        EXPECT_EQ(P::parse(QStringLiteral("Title.2021.1080p.") + w + QStringLiteral(".WEB-DL.x264-GRP")).service,
-                  QString::fromLatin1(code));
+        EXPECT_EQ(
+            P::parse(QStringLiteral("Title.2021.1080p.") + w + QStringLiteral(".WEB-DL.x264-GRP"))
+                .service,
+            QString::fromLatin1(code));
         // Before the first quality tag the word is part of the title, not a service (unless
         // the word is itself a quality tag, as AMZN, NF, DSNP, HMAX and ATVP are).
         const bool isTag = QStringList{"AMZN", "NF", "DSNP", "HMAX", "ATVP"}.contains(w);
         if (!isTag) {
-            EXPECT_EQ(P::parse(QStringLiteral("Title.") + w + QStringLiteral(".2021.1080p.WEB-DL")).service, std::nullopt);
+            EXPECT_EQ(P::parse(QStringLiteral("Title.") + w + QStringLiteral(".2021.1080p.WEB-DL"))
+                          .service,
+                      std::nullopt);
         }
     }
     // The first service word after the tag wins.
@@ -162,10 +186,10 @@ TEST(ReleaseNameParser, EveryServiceWordAfterTheFirstQualityTag) {
 
 TEST(ReleaseNameParser, TokensAreLowerCaseWordsOfTheName) {
     const ReleaseInfo r = P::parse(QStringLiteral("Crème.Brûlée.2019.1080p.WEB-DL-GRP.mkv"));
-    EXPECT_EQ(r.tokens, (QSet<QString>{QStringLiteral("crème"), QStringLiteral("brûlée"),
-                                       QStringLiteral("2019"), QStringLiteral("1080p"),
-                                       QStringLiteral("web"), QStringLiteral("dl"),
-                                       QStringLiteral("grp")}));
+    EXPECT_EQ(r.tokens,
+              (QSet<QString>{QStringLiteral("crème"), QStringLiteral("brûlée"),
+                             QStringLiteral("2019"), QStringLiteral("1080p"), QStringLiteral("web"),
+                             QStringLiteral("dl"), QStringLiteral("grp")}));
     EXPECT_EQ(r.title, QStringLiteral("Crème Brûlée"));
 }
 
@@ -181,29 +205,29 @@ TEST(ReleaseNameParser, SourceFamilyJoinsTheWebSources) {
 }
 
 TEST(ReleaseNameParser, SeveralNamesMerge) {
-    const ReleaseInfo r = P::parse(
-        QStringList{QStringLiteral("Episode 3.mkv"), QStringLiteral("Show.Name.S01.1080p.WEB-DL-GRP")});
+    const ReleaseInfo r = P::parse(QStringList{QStringLiteral("Episode 3.mkv"),
+                                               QStringLiteral("Show.Name.S01.1080p.WEB-DL-GRP")});
     expectCase({"merged", "Show Name", none, 1, 3, s("GRP"), s("web-dl"), s("1080p"), none}, r);
     EXPECT_TRUE(r.tokens.contains(QStringLiteral("episode")));
     EXPECT_TRUE(r.tokens.contains(QStringLiteral("grp")));
 
     // The episode never comes from another name; the year comes with a borrowed title only
     // when the first has none.
-    const ReleaseInfo e = P::parse(QStringList{QStringLiteral("Sample.mkv"),
-                                               QStringLiteral("Show.S02E09.2019.720p-XYZ")});
+    const ReleaseInfo e = P::parse(
+        QStringList{QStringLiteral("Sample.mkv"), QStringLiteral("Show.S02E09.2019.720p-XYZ")});
     EXPECT_EQ(e.title, QStringLiteral("Show"));
     EXPECT_EQ(e.season, 2);
     EXPECT_EQ(e.episode, std::nullopt);
     EXPECT_EQ(e.group, s("XYZ"));
 
-    const ReleaseInfo y = P::parse(QStringList{QStringLiteral("cd1.avi"),
-                                               QStringLiteral("Old.Movie.1999.DVDRip-AAA")});
+    const ReleaseInfo y = P::parse(
+        QStringList{QStringLiteral("cd1.avi"), QStringLiteral("Old.Movie.1999.DVDRip-AAA")});
     EXPECT_EQ(y.title, QStringLiteral("Old Movie"));
     EXPECT_EQ(y.year, 1999);
 
     // A meaningful first title stays.
-    const ReleaseInfo keep = P::parse(
-        QStringList{QStringLiteral("Real.Title.2005.mkv"), QStringLiteral("Other.Title.2006.720p")});
+    const ReleaseInfo keep = P::parse(QStringList{QStringLiteral("Real.Title.2005.mkv"),
+                                                  QStringLiteral("Other.Title.2006.720p")});
     EXPECT_EQ(keep.title, QStringLiteral("Real Title"));
     EXPECT_EQ(keep.year, 2005);
     EXPECT_EQ(keep.resolution, s("720p"));

@@ -10,7 +10,9 @@ using namespace rillow;
 
 namespace {
 
-std::optional<QString> s(const char* text) { return QString::fromUtf8(text); }
+std::optional<QString> s(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 SubtitleCandidate candidate(const char* id, std::optional<QString> release = std::nullopt,
                             const char* language = "en", int order = 0) {
@@ -24,7 +26,9 @@ SubtitleCandidate candidate(const char* id, std::optional<QString> release = std
     return c;
 }
 
-ReleaseInfo video(const char* name) { return ReleaseNameParser::parse(QString::fromUtf8(name)); }
+ReleaseInfo video(const char* name) {
+    return ReleaseNameParser::parse(QString::fromUtf8(name));
+}
 
 struct Meta {
     QString title;
@@ -72,8 +76,8 @@ TEST(SubtitleScorer, ScoreTable) {
         {"same release, identical", candidate("b", s("Movie.2020.1080p.WEB-DL-GRP")), web,
          std::nullopt, 165, true, true},
         // -30 source, no resolution bonus, words {1080p,web,dl,grp} vs {720p,bluray,other}.
-        {"other release", candidate("c", s("Movie.2020.720p.BluRay-OTHER")), web, std::nullopt,
-         -30, false, false},
+        {"other release", candidate("c", s("Movie.2020.720p.BluRay-OTHER")), web, std::nullopt, -30,
+         false, false},
         {"frame rate off", sameFps, web, 23.976, 148 - 500, false, true},
         {"frame rate close", sameFps, web, 24.6, 148, true, true},
         {"frame rate unknown", sameFps, web, std::nullopt, 148, true, true},
@@ -94,8 +98,10 @@ TEST(SubtitleScorer, ScoreTable) {
 TEST(SubtitleScorer, ServiceAndWordRounding) {
     const ReleaseInfo v = video("Show.2020.1080p.AMZN.WEB-DL.DDP5.1-GRP");
     // Same service +20 and words 10; other service -10 and words 20*3/9 = 6.67 rounded to 7.
-    const int same = SubtitleScorer::score(candidate("a", s("Show.2020.1080p.AMZN.WEB-DL-XYZ")), v, {}).score;
-    const int other = SubtitleScorer::score(candidate("b", s("Show.2020.1080p.NF.WEB-DL-XYZ")), v, {}).score;
+    const int same =
+        SubtitleScorer::score(candidate("a", s("Show.2020.1080p.AMZN.WEB-DL-XYZ")), v, {}).score;
+    const int other =
+        SubtitleScorer::score(candidate("b", s("Show.2020.1080p.NF.WEB-DL-XYZ")), v, {}).score;
     EXPECT_EQ(same - other, 33);
     // Words {1080p,amzn,web,dl,ddp5,1,grp} vs {1080p,amzn,web,dl,xyz}: 20*4/8 = 10 exactly;
     // +35 source, +20 service, +10 resolution.
@@ -155,9 +161,8 @@ TEST(SubtitleScorer, LanguageGroups) {
          candidate("sv", std::nullopt, "sv", 3), candidate("en", std::nullopt, "en", 4),
          candidate("de", std::nullopt, "de", 5), candidate("ar", std::nullopt, "ar", 6)},
         v, {});
-    const auto [preferred, others] =
-        SubtitleScorer::languageGroups(ranked, {QStringLiteral("en"), QStringLiteral("ja"),
-                                                QStringLiteral("pt")});
+    const auto [preferred, others] = SubtitleScorer::languageGroups(
+        ranked, {QStringLiteral("en"), QStringLiteral("ja"), QStringLiteral("pt")});
     ASSERT_EQ(preferred.size(), 2);
     EXPECT_EQ(preferred[0].id, QStringLiteral("en"));
     EXPECT_EQ(preferred[0].name, QStringLiteral("English"));
@@ -206,26 +211,41 @@ TEST(SubtitleScorer, CatalogMatch) {
     const Case cases[] = {
         {"folds case, accents, width, & and apostrophes",
          {{QStringLiteral("Amélie & Friends' Story"), std::nullopt, "tt1"}},
-         "AMELIE.and.Friends.Story.2001", "tt1"},
-        {"full-width letters", {{QString::fromUtf8("Ｄｕｎｅ"), s("2021"), "tt1"}}, "Dune.2021.1080p",
+         "AMELIE.and.Friends.Story.2001",
+         "tt1"},
+        {"full-width letters",
+         {{QString::fromUtf8("Ｄｕｎｅ"), s("2021"), "tt1"}},
+         "Dune.2021.1080p",
          "tt1"},
         {"year more than one away is skipped",
          {{QStringLiteral("Dune"), s("1984"), "tt1"}, {QStringLiteral("Dune"), s("2021"), "tt2"}},
-         "Dune.2021.1080p", "tt2"},
-        {"one year away still matches", {{QStringLiteral("Dune"), s("2020"), "tt1"}},
-         "Dune.2021.1080p", "tt1"},
+         "Dune.2021.1080p",
+         "tt2"},
+        {"one year away still matches",
+         {{QStringLiteral("Dune"), s("2020"), "tt1"}},
+         "Dune.2021.1080p",
+         "tt1"},
         {"exact year beats earlier position",
          {{QStringLiteral("Dune"), s("2020"), "tt1"}, {QStringLiteral("Dune"), s("2021"), "tt2"}},
-         "Dune.2021", "tt2"},
+         "Dune.2021",
+         "tt2"},
         {"earlier wins on equal value",
-         {{QStringLiteral("Dune"), std::nullopt, "tt1"}, {QStringLiteral("Dune"), std::nullopt, "tt2"}},
-         "Dune", "tt1"},
+         {{QStringLiteral("Dune"), std::nullopt, "tt1"},
+          {QStringLiteral("Dune"), std::nullopt, "tt2"}},
+         "Dune",
+         "tt1"},
         {"releaseInfo without digits ignores the year",
-         {{QStringLiteral("Dune"), s("TBA"), "tt1"}}, "Dune.2021", "tt1"},
-        {"three of four words", {{QStringLiteral("The Lord of Rings"), std::nullopt, "tt1"}},
-         "Lord.of.the.Rings", "tt1"},
-        {"similarity below 0.75", {{QStringLiteral("Dune Part Two"), std::nullopt, "tt1"}},
-         "Dune.2021", ""},
+         {{QStringLiteral("Dune"), s("TBA"), "tt1"}},
+         "Dune.2021",
+         "tt1"},
+        {"three of four words",
+         {{QStringLiteral("The Lord of Rings"), std::nullopt, "tt1"}},
+         "Lord.of.the.Rings",
+         "tt1"},
+        {"similarity below 0.75",
+         {{QStringLiteral("Dune Part Two"), std::nullopt, "tt1"}},
+         "Dune.2021",
+         ""},
         {"empty title", {{QStringLiteral("Dune"), std::nullopt, "tt1"}}, "1080p", ""},
         {"no results", {}, "Dune", ""},
     };
@@ -252,8 +272,8 @@ TEST(SubtitleCandidate, DisplayTitleAndReleaseNames) {
     EXPECT_EQ(c.displayTitle(), QStringLiteral("Movie.2020.1080p.WEB-DL-GRP"));
     c.releaseName = QStringLiteral("Movie 2020");
     EXPECT_EQ(c.displayTitle(), QStringLiteral("Movie 2020"));
-    EXPECT_EQ(c.releaseNames(),
-              (QStringList{QStringLiteral("Movie 2020"), QStringLiteral("Movie.2020.1080p.WEB-DL-GRP")}));
+    EXPECT_EQ(c.releaseNames(), (QStringList{QStringLiteral("Movie 2020"),
+                                             QStringLiteral("Movie.2020.1080p.WEB-DL-GRP")}));
     // A name without a file extension keeps its last part.
     c.fileName = QStringLiteral("Movie.2020.1080p.WEB-DL-GRP");
     EXPECT_EQ(c.releaseNames().last(), QStringLiteral("Movie.2020.1080p.WEB-DL-GRP"));

@@ -4,10 +4,10 @@
 #include "tests/subtitles/ArchiveFixtures.h"
 #include "tests/subtitles/Printers.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unicode/ucnv.h>
+#include <QProcess>
+#include <QTemporaryDir>
 
 using namespace rillow;
 using namespace rillow::SubtitleTranscoder;
@@ -15,7 +15,9 @@ using rillow::test::ZipMember;
 
 namespace {
 
-std::optional<QString> s(const char* text) { return QString::fromUtf8(text); }
+std::optional<QString> s(const char* text) {
+    return QString::fromUtf8(text);
+}
 constexpr std::nullopt_t none = std::nullopt;
 
 QByteArray encode(const QString& text, const char* encoding) {
@@ -95,7 +97,11 @@ TEST(SubtitleTranscoder, Gzip) {
     unterminated.name = QByteArray(40, 'n');
     QByteArray noZero = test::gzip(QByteArray(), unterminated);
     noZero.truncate(10 + 30);  // the name never ends
-    QByteArray shortHeader("\x1f\x8b\x08\x00\0\0\0\0\0\x03" "\x03\x00" "\0\0\0\0\0\0\0", 19);
+    QByteArray shortHeader(
+        "\x1f\x8b\x08\x00\0\0\0\0\0\x03"
+        "\x03\x00"
+        "\0\0\0\0\0\0\0",
+        19);
     shortHeader[3] = 0x02;  // FHCRC: the header takes 12 of the 19 bytes, leaving fewer than 9
     const std::pair<const char*, QByteArray> broken[] = {
         {"method byte", test::gzip(text, method)},
@@ -103,7 +109,8 @@ TEST(SubtitleTranscoder, Gzip) {
         {"extra past the end", badExtra},
         {"unterminated name", noZero},
         {"header leaves too little", shortHeader},
-        {"garbage stream", QByteArray("\x1f\x8b\x08\x00\0\0\0\0\0\x03\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 20)},
+        {"garbage stream",
+         QByteArray("\x1f\x8b\x08\x00\0\0\0\0\0\x03\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 20)},
     };
     for (const auto& [what, data] : broken) {
         SCOPED_TRACE(what);
@@ -127,14 +134,13 @@ TEST(SubtitleTranscoder, InflatedOutputIsCapped) {
 TEST(SubtitleTranscoder, ZipMemberChoice) {
     const QByteArray srt = kSrt.toUtf8();
     // Only unusable members.
-    EXPECT_EQ(failure(run(test::zip({{"__MACOSX/._movie.srt", srt},
-                                     {"movie.nfo", "info"},
-                                     {"Subs/", ""}}))),
+    EXPECT_EQ(failure(run(test::zip(
+                  {{"__MACOSX/._movie.srt", srt}, {"movie.nfo", "info"}, {"Subs/", ""}}))),
               Failure::archiveWithoutSubtitle);
 
     // ".srt" beats ".ass"; its format comes from its content (here ASS), name hint "b.srt".
-    Result r = ok(run(test::zip({{"a.ass", kAss.toUtf8()}, {"Subs/b.srt", kAss.toUtf8()}}),
-                      none, none, s("ignored.txt")));
+    Result r = ok(run(test::zip({{"a.ass", kAss.toUtf8()}, {"Subs/b.srt", kAss.toUtf8()}}), none,
+                      none, s("ignored.txt")));
     EXPECT_EQ(r.subtitle.format, QStringLiteral("ass"));
     r = ok(run(test::zip({{"a.ass", kAss.toUtf8()}, {"b.srt", QByteArrayLiteral("{1}Hi")}}), none,
                none, s("ignored.txt")));
@@ -142,7 +148,8 @@ TEST(SubtitleTranscoder, ZipMemberChoice) {
     EXPECT_EQ(r.subtitle.text, QStringLiteral("{1}Hi"));
 
     // Two ".srt": the larger compressed size wins, wherever it is.
-    const QByteArray longer = (kSrt + QStringLiteral("2\n00:00:03,000 --> 00:00:04,000\nMore.\n")).toUtf8();
+    const QByteArray longer =
+        (kSrt + QStringLiteral("2\n00:00:03,000 --> 00:00:04,000\nMore.\n")).toUtf8();
     r = ok(run(test::zip({{"short.srt", srt, 0}, {"long.srt", longer, 0}})));
     EXPECT_EQ(r.subtitle.text.toUtf8(), longer);
 
@@ -284,11 +291,13 @@ TEST(SubtitleTranscoder, LegacyEncodings) {
     EXPECT_EQ(ok(run(encode(czech, "windows-1250"), s("cs"))).subtitle.text, czech);
 
     // Greek, Hebrew and Japanese with their languages.
-    const QString greek = QString::fromUtf8("Καλημέρα, τι κάνεις σήμερα; Πάμε να φύγουμε από εδώ.\n");
+    const QString greek =
+        QString::fromUtf8("Καλημέρα, τι κάνεις σήμερα; Πάμε να φύγουμε από εδώ.\n");
     EXPECT_EQ(ok(run(encode(greek, "windows-1253"), s("el"))).subtitle.text, greek);
     const QString hebrew = QString::fromUtf8("שלום, מה שלומך היום? אנחנו צריכים ללכת מכאן.\n");
     EXPECT_EQ(ok(run(encode(hebrew, "windows-1255"), s("he"))).subtitle.text, hebrew);
-    const QString japanese = QString::fromUtf8("こんにちは、今日はどうですか？ここから出なければならない。\n");
+    const QString japanese =
+        QString::fromUtf8("こんにちは、今日はどうですか？ここから出なければならない。\n");
     EXPECT_EQ(ok(run(encode(japanese, "Shift_JIS"), s("ja"))).subtitle.text, japanese);
     EXPECT_EQ(ok(run(encode(japanese, "EUC-JP"), s("ja"))).subtitle.text, japanese);
 }
@@ -306,7 +315,8 @@ TEST(SubtitleTranscoder, TextChecks) {
 
 TEST(SubtitleTranscoder, LanguageGuesses) {
     const QString hangul = QString::fromUtf8(
-        "1\n00:00:01,000 --> 00:00:02,000\n안녕하세요, 오늘 어떻게 지내세요? 여기서 나가야 해요.\n");
+        "1\n00:00:01,000 --> 00:00:02,000\n안녕하세요, 오늘 어떻게 지내세요? 여기서 나가야 "
+        "해요.\n");
     EXPECT_EQ(ok(run(hangul.toUtf8())).detectedLanguage, s("ko"));
     EXPECT_EQ(ok(run(hangul.toUtf8(), s("en"))).detectedLanguage, none);
     // An unreadable label counts as none.
@@ -318,14 +328,16 @@ TEST(SubtitleTranscoder, LanguageGuesses) {
 
     const QString english = QStringLiteral(
         "1\n00:00:01,000 --> 00:00:03,000\nWe have to leave this place before it is too late.\n\n"
-        "2\n00:00:04,000 --> 00:00:06,000\nI don't know what to tell you, it is a strange story.\n\n"
+        "2\n00:00:04,000 --> 00:00:06,000\nI don't know what to tell you, it is a strange "
+        "story.\n\n"
         "3\n00:00:07,000 --> 00:00:09,000\nWait for me at the door, I will be back very soon.\n");
     EXPECT_EQ(ok(run(english.toUtf8())).detectedLanguage, s("en"));
     EXPECT_EQ(recognizeLanguage(QStringLiteral("1\n2\n")), none);
 }
 
 TEST(SubtitleTranscoder, RomanianLetters) {
-    const QString legacy = QString::fromUtf8("Aşa aţi spus. ŞI ŢARA. s\u0327i t\u0327ara S\u0327T\u0327");
+    const QString legacy =
+        QString::fromUtf8("Aşa aţi spus. ŞI ŢARA. s\u0327i t\u0327ara S\u0327T\u0327");
     const QString fixed = QString::fromUtf8("Așa ați spus. ȘI ȚARA. și țara ȘȚ");
     EXPECT_EQ(fixRomanianLetters(legacy), fixed);
     EXPECT_EQ(ok(run(legacy.toUtf8(), s("ro"))).subtitle.text, fixed);
@@ -373,10 +385,16 @@ TEST(SubtitleTranscoder, Formats) {
 
 TEST(SubtitleTranscoder, EncodingHints) {
     const std::pair<const char*, const char*> cases[] = {
-        {"CP1251", "windows-1251"}, {" cp1250 ", "windows-1250"}, {"cp936", "cp936"},
+        {"CP1251", "windows-1251"},
+        {" cp1250 ", "windows-1250"},
+        {"cp936", "cp936"},
         {"CP850", "CP850"},  // N <= 873 keeps the name (case folded)
-        {"ascii", "us-ascii"},      {"UTF-8", "utf-8"},          {"koi8-r", "koi8-r"},
-        {"cp949", "windows-949"},   {"", ""},                    {"no-such-charset", ""},
+        {"ascii", "us-ascii"},
+        {"UTF-8", "utf-8"},
+        {"koi8-r", "koi8-r"},
+        {"cp949", "windows-949"},
+        {"", ""},
+        {"no-such-charset", ""},
     };
     for (const auto& [hint, expected] : cases) {
         SCOPED_TRACE(hint);
@@ -414,7 +432,7 @@ TEST(SubtitleTranscoder, EncodingListsAndScores) {
         EXPECT_GT(textQuality(kRussian, language), textQuality(wrong, language));
     }
     EXPECT_EQ(textQuality(QStringLiteral("Ab"), s("en")), 0);
-    EXPECT_EQ(textQuality(QString::fromUtf8("aB"), s("en")), -1);   // case switch
+    EXPECT_EQ(textQuality(QString::fromUtf8("aB"), s("en")), -1);  // case switch
     EXPECT_EQ(textQuality(QString::fromUtf8("\u0001"), none), -12);
     EXPECT_EQ(textQuality(QString::fromUtf8("±"), none), -2);
     EXPECT_EQ(textQuality(QString::fromUtf8("жa"), s("ru")), 2 - 3);  // script switch
