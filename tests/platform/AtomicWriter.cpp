@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
         QByteArray document = "{\"counter\":" + QByteArray::number(i) + ",\"payload\":\"";
         document += QByteArray(200'000 + static_cast<int>(i % 7) * 10'000, 'a' + char(i % 26));
         document += "\"}";
-        if (rillow::writeFileAtomically(path, document) != rillow::AtomicWriteError::none)
-            return 1;
+        if (rillow::writeFileAtomically(path, document) != rillow::AtomicWriteError::none) return 1;
         if (i == 0) std::fprintf(stdout, "ready\n"), std::fflush(stdout);
     }
 }

@@ -6,6 +6,7 @@
 #include "tests/support/TempHome.h"
 #include "tests/support/Wait.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,10 +17,9 @@
 #include <QRandomGenerator>
 #include <QThread>
 #include <csignal>
-#include <gtest/gtest.h>
 
 using namespace rillow;
-using rillow::test::TempHomeTest;
+class PlatformFiles : public rillow::test::TempHomeTest {};
 
 namespace {
 
@@ -30,7 +30,7 @@ QByteArray readAll(const QString& path) {
 
 }  // namespace
 
-TEST_F(TempHomeTest, AtomicWriteReplacesAndReportsFailures) {
+TEST_F(PlatformFiles, AtomicWriteReplacesAndReportsFailures) {
     const QString path = home.path() + QStringLiteral("/state.json");
     EXPECT_EQ(writeFileAtomically(path, "old"), AtomicWriteError::none);
     EXPECT_EQ(writeFileAtomically(path, "new content"), AtomicWriteError::none);
@@ -42,7 +42,7 @@ TEST_F(TempHomeTest, AtomicWriteReplacesAndReportsFailures) {
 }
 
 // A writer killed at any moment leaves the old or the new document, never a mixture.
-TEST_F(TempHomeTest, AtomicWriteSurvivesKillAtAnyMoment) {
+TEST_F(PlatformFiles, AtomicWriteSurvivesKillAtAnyMoment) {
     const QString path = home.path() + QStringLiteral("/killed.json");
     for (int round = 0; round < 40; ++round) {
         QProcess writer;
@@ -62,7 +62,7 @@ TEST_F(TempHomeTest, AtomicWriteSurvivesKillAtAnyMoment) {
     }
 }
 
-TEST_F(TempHomeTest, FoldersFollowTheEnvironment) {
+TEST_F(PlatformFiles, FoldersFollowTheEnvironment) {
     EXPECT_EQ(applicationSupportFolder(), home.dataHome());
     EXPECT_EQ(configurationFolder(), home.configHome());
     EXPECT_EQ(temporaryFolder(), home.tmp());
@@ -93,7 +93,7 @@ TEST(NetworkMode, LoopbackAndServiceOverrides) {
               QStringLiteral("http://127.0.0.1:9"));
 }
 
-TEST_F(TempHomeTest, UserDefaultsTypesPersistAndMismatchGivesNothing) {
+TEST_F(PlatformFiles, UserDefaultsTypesPersistAndMismatchGivesNothing) {
     UserDefaults& defaults = UserDefaults::standard();
     defaults.setString(QStringLiteral("text"), QStringLiteral("héllo"));
     defaults.setNumber(QStringLiteral("number"), 2.5);
@@ -123,7 +123,7 @@ TEST_F(TempHomeTest, UserDefaultsTypesPersistAndMismatchGivesNothing) {
     EXPECT_FALSE(reread.number(QStringLiteral("missing")).has_value());
 }
 
-TEST_F(TempHomeTest, UserDefaultsSurviveACorruptFileAndAMissingFolder) {
+TEST_F(PlatformFiles, UserDefaultsSurviveACorruptFileAndAMissingFolder) {
     const QString path = home.configHome() + QStringLiteral("/Rillow/defaults.json");
     QDir().mkpath(home.configHome() + QStringLiteral("/Rillow"));
     QFile file(path);
@@ -144,9 +144,7 @@ namespace {
 
 class CountingStore : public JsonStore {
 public:
-    explicit CountingStore(QString path) : JsonStore(std::move(path)) {
-        loaded = loadDocument();
-    }
+    explicit CountingStore(QString path) : JsonStore(std::move(path)) { loaded = loadDocument(); }
     void change(int value) {
         values.append(value);
         scheduleFlush();
@@ -164,7 +162,7 @@ protected:
 
 }  // namespace
 
-TEST_F(TempHomeTest, JsonStoreWritesOnceAfterABurst) {
+TEST_F(PlatformFiles, JsonStoreWritesOnceAfterABurst) {
     const QString path = home.dataHome() + QStringLiteral("/Rillow/State/store.json");
     CountingStore store(path);
     EXPECT_FALSE(store.loaded.has_value());
@@ -183,7 +181,7 @@ TEST_F(TempHomeTest, JsonStoreWritesOnceAfterABurst) {
     EXPECT_EQ(reloaded.loaded->array().size(), 10);
 }
 
-TEST_F(TempHomeTest, JsonStoreFlushNowCancelsThePendingWriteAndRetriesAfterErrors) {
+TEST_F(PlatformFiles, JsonStoreFlushNowCancelsThePendingWriteAndRetriesAfterErrors) {
     // A plain file where the folder should be makes every write fail.
     const QString blocker = home.path() + QStringLiteral("/blocked");
     QFile(blocker).open(QIODevice::WriteOnly);

@@ -2,10 +2,10 @@
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/Wait.h"
 
+#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 using namespace rillow;
 using rillow::test::TestHttpServer;
@@ -106,18 +106,30 @@ TEST(HttpSession, MisbehavingServersFailWithinTheirTimeOuts) {
     const std::vector<Case> cases = {
         {"stalled server", server.url(QStringLiteral("/stall")), {HttpError::timedOut}, 3000},
         {"dripping server", server.url(QStringLiteral("/drip")), {HttpError::timedOut}, 3500},
-        {"announced body over the cap", server.url(QStringLiteral("/big")), {HttpError::tooLarge},
+        {"announced body over the cap",
+         server.url(QStringLiteral("/big")),
+         {HttpError::tooLarge},
          3000},
-        {"chunked body over the cap", server.url(QStringLiteral("/big-chunked")),
-         {HttpError::tooLarge}, 3000},
-        {"reset mid-body", server.url(QStringLiteral("/reset")),
-         {HttpError::network, HttpError::truncated}, 3000},
-        {"body shorter than its length", server.url(QStringLiteral("/short")),
-         {HttpError::truncated}, 3000},
-        {"chunked body without its end", server.url(QStringLiteral("/short-chunked")),
-         {HttpError::truncated}, 3000},
-        {"connection refused", QStringLiteral("http://127.0.0.1:%1/").arg(closedPort),
-         {HttpError::network}, 3000},
+        {"chunked body over the cap",
+         server.url(QStringLiteral("/big-chunked")),
+         {HttpError::tooLarge},
+         3000},
+        {"reset mid-body",
+         server.url(QStringLiteral("/reset")),
+         {HttpError::network, HttpError::truncated},
+         3000},
+        {"body shorter than its length",
+         server.url(QStringLiteral("/short")),
+         {HttpError::truncated},
+         3000},
+        {"chunked body without its end",
+         server.url(QStringLiteral("/short-chunked")),
+         {HttpError::truncated},
+         3000},
+        {"connection refused",
+         QStringLiteral("http://127.0.0.1:%1/").arg(closedPort),
+         {HttpError::network},
+         3000},
         {"not http", QStringLiteral("file:///etc/passwd"), {HttpError::invalidUrl}, 100},
     };
     for (const Case& c : cases) {

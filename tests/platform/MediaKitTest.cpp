@@ -1,12 +1,12 @@
 // The generated media are what later playback tests assume they are.
 #include "tests/support/Media.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -17,8 +17,10 @@ QStringList streamTypes(const QString& path) {
                  QStringLiteral("-of"), QStringLiteral("json"), path});
     if (!probe.waitForFinished(30'000)) return {};
     QStringList types;
-    const auto streams =
-        QJsonDocument::fromJson(probe.readAllStandardOutput()).object().value(QStringLiteral("streams")).toArray();
+    const auto streams = QJsonDocument::fromJson(probe.readAllStandardOutput())
+                             .object()
+                             .value(QStringLiteral("streams"))
+                             .toArray();
     for (const auto& stream : streams)
         types << stream.toObject().value(QStringLiteral("codec_type")).toString();
     return types;
@@ -51,8 +53,8 @@ qint64 boxOffset(const QString& path, const QByteArray& type) {
 TEST(MediaKit, ClipsHaveTheirStreamsAndIndexPlacement) {
     const QString mkv = rillow::test::mkvWithSubtitles();
     ASSERT_FALSE(mkv.isEmpty());
-    EXPECT_EQ(streamTypes(mkv),
-              QStringList({QStringLiteral("video"), QStringLiteral("audio"), QStringLiteral("subtitle")}));
+    EXPECT_EQ(streamTypes(mkv), QStringList({QStringLiteral("video"), QStringLiteral("audio"),
+                                             QStringLiteral("subtitle")}));
     EXPECT_EQ(streamTypes(rillow::test::audioOnly()), QStringList({QStringLiteral("audio")}));
 
     const QString start = rillow::test::mp4IndexAtStart();

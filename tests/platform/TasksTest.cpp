@@ -1,10 +1,10 @@
 #include "platform/Tasks.h"
 #include "tests/support/Wait.h"
 
+#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 using namespace rillow;
 using rillow::test::waitUntil;

@@ -23,9 +23,9 @@ QString cacheFolder() {
 
 const char* extension(ClipSpec::Container container) {
     switch (container) {
-    case ClipSpec::Container::mkv: return "mkv";
-    case ClipSpec::Container::mp4: return "mp4";
-    case ClipSpec::Container::m4a: return "m4a";
+        case ClipSpec::Container::mkv: return "mkv";
+        case ClipSpec::Container::mp4: return "mp4";
+        case ClipSpec::Container::m4a: return "m4a";
     }
     return "bin";
 }
@@ -52,7 +52,9 @@ QString writeSubtitleSource(const QString& folder, int seconds) {
     QByteArray srt;
     for (int i = 0; i < seconds; ++i) {
         srt += QByteArray::number(i + 1) + "\n";
-        srt += QStringLiteral("00:00:%1,000 --> 00:00:%1,900\n").arg(i, 2, 10, QLatin1Char('0')).toUtf8();
+        srt += QStringLiteral("00:00:%1,000 --> 00:00:%1,900\n")
+                   .arg(i, 2, 10, QLatin1Char('0'))
+                   .toUtf8();
         srt += "Line " + QByteArray::number(i + 1) + " of the test\n\n";
     }
     QTemporaryFile temp(folder + QStringLiteral("/srt-XXXXXX"));
@@ -85,7 +87,9 @@ bool runFfmpeg(const QStringList& arguments, int timeoutMs) {
 QString makeClip(const ClipSpec& spec) {
     const QString folder = cacheFolder();
     const QByteArray key =
-        QCryptographicHash::hash(describe(spec).toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+        QCryptographicHash::hash(describe(spec).toUtf8(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
     const QString path = folder + QStringLiteral("/clip-%1.%2")
                                       .arg(QString::fromLatin1(key))
                                       .arg(QLatin1String(extension(spec.container)));
@@ -99,7 +103,8 @@ QString makeClip(const ClipSpec& spec) {
         args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
              << QStringLiteral("%1%2size=%3x%4:rate=%5:duration=%6")
                     .arg(spec.pattern)
-                    .arg(spec.pattern.contains(QLatin1Char('=')) ? QLatin1Char(':') : QLatin1Char('='))
+                    .arg(spec.pattern.contains(QLatin1Char('=')) ? QLatin1Char(':')
+                                                                 : QLatin1Char('='))
                     .arg(spec.width)
                     .arg(spec.height)
                     .arg(spec.fps)
@@ -120,12 +125,13 @@ QString makeClip(const ClipSpec& spec) {
     if (videoInput >= 0) {
         args << QStringLiteral("-map") << QStringLiteral("%1:v").arg(videoInput)
              << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset")
-             << QStringLiteral("veryfast") << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
-             << QStringLiteral("-g") << QString::number(spec.fps);
+             << QStringLiteral("veryfast") << QStringLiteral("-pix_fmt")
+             << QStringLiteral("yuv420p") << QStringLiteral("-g") << QString::number(spec.fps);
         if (spec.videoBitrateKbps > 0)
             args << QStringLiteral("-b:v") << QStringLiteral("%1k").arg(spec.videoBitrateKbps)
                  << QStringLiteral("-maxrate") << QStringLiteral("%1k").arg(spec.videoBitrateKbps)
-                 << QStringLiteral("-bufsize") << QStringLiteral("%1k").arg(spec.videoBitrateKbps * 2);
+                 << QStringLiteral("-bufsize")
+                 << QStringLiteral("%1k").arg(spec.videoBitrateKbps * 2);
     }
     if (audioInput >= 0) {
         args << QStringLiteral("-map") << QStringLiteral("%1:a").arg(audioInput)

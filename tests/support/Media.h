@@ -19,21 +19,21 @@ struct ClipSpec {
     // solid colour whose pixels a test can check.
     QString pattern = QStringLiteral("testsrc2");
     bool video = true;
-    bool audio = true;                 // AAC sine tone
-    bool subtitles = false;            // mkv only: an embedded English SRT track
+    bool audio = true;       // AAC sine tone
+    bool subtitles = false;  // mkv only: an embedded English SRT track
     QString audioLanguage = QStringLiteral("eng");
-    bool indexAtStart = true;          // mp4: "faststart" moves the index before the media data
-    int videoBitrateKbps = 0;          // 0: encoder default (CRF)
+    bool indexAtStart = true;  // mp4: "faststart" moves the index before the media data
+    int videoBitrateKbps = 0;  // 0: encoder default (CRF)
 };
 
 // The path of a clip made to `spec`, or an empty string when ffmpeg failed.
 QString makeClip(const ClipSpec& spec);
 
 // The usual clips.
-QString mkvWithSubtitles();   // 5 s, 320x240, H.264 + AAC + English SRT
-QString mp4IndexAtStart();    // 5 s, H.264 + AAC, moov before mdat
-QString mp4IndexAtEnd();      // 5 s, H.264 + AAC, moov after mdat
-QString audioOnly();          // 5 s AAC in .m4a
+QString mkvWithSubtitles();  // 5 s, 320x240, H.264 + AAC + English SRT
+QString mp4IndexAtStart();   // 5 s, H.264 + AAC, moov before mdat
+QString mp4IndexAtEnd();     // 5 s, H.264 + AAC, moov after mdat
+QString audioOnly();         // 5 s AAC in .m4a
 
 // Runs ffmpeg with `arguments` (after "-y -hide_banner -loglevel error"); true on exit code 0.
 bool runFfmpeg(const QStringList& arguments, int timeoutMs = 120'000);

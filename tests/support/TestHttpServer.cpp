@@ -1,15 +1,15 @@
 #include "tests/support/TestHttpServer.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
 
 namespace rillow::test {
 
@@ -17,15 +17,15 @@ namespace {
 
 const char* reasonPhrase(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 400: return "Bad Request";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        case 503: return "Service Unavailable";
+        default: return "Status";
     }
 }
 
@@ -129,7 +129,9 @@ TestHttpServer::TestHttpServer() {
     acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
-TestHttpServer::~TestHttpServer() { stop(); }
+TestHttpServer::~TestHttpServer() {
+    stop();
+}
 
 QString TestHttpServer::baseUrl() const {
     return QStringLiteral("http://127.0.0.1:%1").arg(port_);
@@ -246,8 +248,8 @@ void TestHttpServer::serve(int fd) {
         head += "Connection: close\r\n\r\n";
         bool ok = sendAll(fd, head.data(), head.size());
 
-        const long long limit = response.cutAfterBytes >= 0 ? std::min(response.cutAfterBytes, total)
-                                                           : total;
+        const long long limit =
+            response.cutAfterBytes >= 0 ? std::min(response.cutAfterBytes, total) : total;
         const long long step = response.dripBytes > 0 ? response.dripBytes : 64 * 1024;
         std::string piece;
         for (long long sent = 0; ok && sent < limit;) {

@@ -23,9 +23,9 @@ namespace rillow::test {
 
 struct TestRequest {
     std::string method;
-    std::string target;  // path with query, as sent
-    std::string path;    // without query
-    std::string query;   // after '?', empty when none
+    std::string target;                          // path with query, as sent
+    std::string path;                            // without query
+    std::string query;                           // after '?', empty when none
     std::map<std::string, std::string> headers;  // names lower-cased
     std::string body;
 };

@@ -1,7 +1,7 @@
 // Test main: loopback mode for every test, a Qt application for event loops and tasks.
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <cstdlib>
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     ::setenv("RILLOW_NETWORK", "loopback", 1);
