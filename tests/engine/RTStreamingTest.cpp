@@ -165,9 +165,9 @@ INSTANTIATE_TEST_SUITE_P(PieceSizes, IntegrityTest,
                          ::testing::Values(IntegrityCase{256 * 1024, TorrentKind::hybrid},
                                            IntegrityCase{1024 * 1024, TorrentKind::v1Only},
                                            IntegrityCase{4 * 1024 * 1024, TorrentKind::hybrid}),
-                         [](const ::testing::TestParamInfo<IntegrityCase>& info) {
-                             return std::to_string(info.param.pieceSize / 1024) + "KiB" +
-                                    (info.param.kind == TorrentKind::v1Only ? "V1" : "Hybrid");
+                         [](const ::testing::TestParamInfo<IntegrityCase>& param) {
+                             return std::to_string(param.param.pieceSize / 1024) + "KiB" +
+                                    (param.param.kind == TorrentKind::v1Only ? "V1" : "Hybrid");
                          });
 
 }  // namespace
