@@ -8,15 +8,15 @@
 #include "engine/RTSession.h"
 #include "platform/Network.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/torrent_status.hpp>
 #include <random>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {

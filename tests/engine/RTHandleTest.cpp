@@ -81,7 +81,8 @@ TEST_F(HandleTest, HaveBitmapHonoursTheCapacity) {
         std::int64_t capacity;
         std::int64_t written;
     };
-    for (const Case& c : {Case{0, 0}, Case{-3, 0}, Case{1, 1}, Case{12, 12}, Case{16, 16}, Case{20, 16}}) {
+    for (const Case& c :
+         {Case{0, 0}, Case{-3, 0}, Case{1, 1}, Case{12, 12}, Case{16, 16}, Case{20, 16}}) {
         SCOPED_TRACE(c.capacity);
         std::vector<std::uint8_t> buffer(24, 0xAB);
         EXPECT_EQ(handle->copyHaveBitmapInto(buffer.data(), c.capacity), c.written);
@@ -121,9 +122,9 @@ TEST_F(HandleTest, FilesAndPieceGeometryOfAMultiFileTorrent) {
         std::int64_t offset;
         std::int64_t piece;
     };
-    for (const Case& k : {Case{0, 0, 0}, Case{0, MiB - 1, 0}, Case{0, MiB, 1},
-                          Case{0, 2 * MiB + 4, 2}, Case{b, 0, 3}, Case{b, 3 * MiB - 1, 5},
-                          Case{c, 0, 6}}) {
+    for (const Case& k :
+         {Case{0, 0, 0}, Case{0, MiB - 1, 0}, Case{0, MiB, 1}, Case{0, 2 * MiB + 4, 2},
+          Case{b, 0, 3}, Case{b, 3 * MiB - 1, 5}, Case{c, 0, 6}}) {
         SCOPED_TRACE(std::to_string(k.file) + "@" + std::to_string(k.offset));
         EXPECT_EQ(handle->pieceIndexForFile(k.file, k.offset), k.piece);
     }

@@ -2,16 +2,16 @@
 // files, restore, removal, the alert mapping, drain and shutdown.
 #include "tests/engine/EngineTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <set>
-#include <gtest/gtest.h>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/announce_entry.hpp>
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/write_resume_data.hpp>
+#include <set>
 #include <thread>
 
 namespace rillow::test {
@@ -76,10 +76,13 @@ struct AlertLog {
     std::vector<RTAlert> alerts;
 };
 
-SeederOptions smallSeed() { return SeederOptions{{{"clip.mkv", 3 * MiB + 777}}, static_cast<int>(256 * KiB)}; }
+SeederOptions smallSeed() {
+    return SeederOptions{{{"clip.mkv", 3 * MiB + 777}}, static_cast<int>(256 * KiB)};
+}
 
 TEST(EngineInfoTest, ReportsVersionAndCanCreateASession) {
-    EXPECT_EQ(RTEngineInfo::libtorrentVersion().rfind("2.0.", 0), 0u) << RTEngineInfo::libtorrentVersion();
+    EXPECT_EQ(RTEngineInfo::libtorrentVersion().rfind("2.0.", 0), 0u)
+        << RTEngineInfo::libtorrentVersion();
     EXPECT_TRUE(RTEngineInfo::canCreateSession());
 }
 
@@ -253,8 +256,8 @@ TEST_F(SessionTest, ShutdownIsIdempotentAndLeavesAnInertSession) {
     ASSERT_TRUE(handle);
     session->shutdown();
     session->shutdown();
-    EXPECT_FALSE(session->addMagnet(
-        "magnet:?xt=urn:btih:1111111111111111111111111111111111111111"));
+    EXPECT_FALSE(
+        session->addMagnet("magnet:?xt=urn:btih:1111111111111111111111111111111111111111"));
     EXPECT_FALSE(session->addTorrentData(makeTorrentWithoutData({{"a", 1 << 20}}, 1 << 20)));
     session->pause();
     session->resume();
@@ -275,7 +278,8 @@ TEST_F(SessionTest, ResumeBuffersAreWrittenOnlyWithAKeyAndBytes) {
     EXPECT_TRUE(fs::is_empty(folders.state));
     session.writeResumeBuffer(bytes, "abc");
     std::ifstream in(folders.state + "/abc.resume", std::ios::binary);
-    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string written((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
     EXPECT_EQ(written, bytes);
 }
 
@@ -296,7 +300,8 @@ TEST_F(SessionTest, ResumeDataSavePathMustBeAbsoluteAndFreeOfDotDot) {
         SCOPED_TRACE(c.saved);
         RTSession session(folders.downloads, folders.state);
         lt::add_torrent_params params;
-        const auto torrent = makeTorrentWithoutData({{"f" + std::to_string(n++), 1 << 20}}, 1 << 20);
+        const auto torrent =
+            makeTorrentWithoutData({{"f" + std::to_string(n++), 1 << 20}}, 1 << 20);
         params.ti = std::make_shared<lt::torrent_info>(torrent, lt::from_span);
         params.save_path = c.saved;
         const std::vector<char> resume = lt::write_resume_data_buf(params);
@@ -310,8 +315,8 @@ TEST_F(SessionTest, TorrentsWithOnlyAVersionTwoHashGetDistinctKeys) {
     RTSession session(folders.downloads, folders.state);
     std::set<std::string> keys;
     for (const std::uint64_t seed : {1u, 2u}) {
-        LoopbackSeeder maker(SeederOptions{{{"v2.mkv", 1 * MiB}}, 1 << 18, "content",
-                                           TorrentKind::v2Only, 0, seed});
+        LoopbackSeeder maker(
+            SeederOptions{{{"v2.mkv", 1 * MiB}}, 1 << 18, "content", TorrentKind::v2Only, 0, seed});
         ASSERT_TRUE(maker.torrentInfo());
         ASSERT_FALSE(maker.torrentInfo()->info_hashes().has_v1());
         auto handle = session.addTorrentData(maker.torrentData());
@@ -358,14 +363,17 @@ TEST_F(SessionTest, AlertsAreMappedAndStatusComesOnItsOwn) {
     EXPECT_EQ(*pieces.begin(), 0);
     EXPECT_EQ(*pieces.rbegin(), 12);
     session.postTorrentUpdates();
-    EXPECT_TRUE(eventually([&] {
-        for (const RTAlert& alert : log.snapshot()) {
-            if (alert.type == RTAlertTypeStatus && alert.progress == 1.0 &&
-                alert.allTimeDownload >= 3 * MiB + 777)
-                return true;
-        }
-        return false;
-    }, 10'000)) << "last progress seen " << lastProgress;
+    EXPECT_TRUE(eventually(
+        [&] {
+            for (const RTAlert& alert : log.snapshot()) {
+                if (alert.type == RTAlertTypeStatus && alert.progress == 1.0 &&
+                    alert.allTimeDownload >= 3 * MiB + 777)
+                    return true;
+            }
+            return false;
+        },
+        10'000))
+        << "last progress seen " << lastProgress;
 }
 
 TEST_F(SessionTest, FileErrorsAreReportedWithTheirMessage) {

@@ -2,9 +2,9 @@
 // of blocked reads, and byte-for-byte integrity across seeks and file boundaries.
 #include "tests/engine/EngineTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <future>
-#include <gtest/gtest.h>
 #include <libtorrent/torrent_info.hpp>
 #include <thread>
 
@@ -12,7 +12,8 @@ namespace rillow::test {
 namespace {
 
 bool sameBytes(const std::vector<char>& actual, const std::vector<char>& expected) {
-    return actual.size() == expected.size() && std::equal(actual.begin(), actual.end(), expected.begin());
+    return actual.size() == expected.size() &&
+           std::equal(actual.begin(), actual.end(), expected.begin());
 }
 
 std::shared_ptr<RTHandle> addAndWaitForMetadata(RTSession& session, const LoopbackSeeder& seeder) {
@@ -23,8 +24,11 @@ std::shared_ptr<RTHandle> addAndWaitForMetadata(RTSession& session, const Loopba
 
 TEST(StreamingTest, ReadsFollowTheDownloadOfAThrottledSeeder) {
     // 40 MiB in 256 KiB pieces at 2 MiB/s: the whole file would take 20 s.
-    LoopbackSeeder seeder(SeederOptions{{{"film.mkv", 40 * MiB}}, static_cast<int>(256 * KiB),
-                                        "content", TorrentKind::hybrid, static_cast<int>(2 * MiB)});
+    LoopbackSeeder seeder(SeederOptions{{{"film.mkv", 40 * MiB}},
+                                        static_cast<int>(256 * KiB),
+                                        "content",
+                                        TorrentKind::hybrid,
+                                        static_cast<int>(2 * MiB)});
     ASSERT_TRUE(seeder.ok());
     SessionFolders folders;
     RTSession session(folders.downloads, folders.state);
@@ -58,8 +62,11 @@ TEST(StreamingTest, ReadsFollowTheDownloadOfAThrottledSeeder) {
 }
 
 TEST(StreamingTest, WhenTheSeederVanishesABlockedReadWaitsUntilInterrupted) {
-    LoopbackSeeder seeder(SeederOptions{{{"film.mkv", 24 * MiB}}, static_cast<int>(256 * KiB),
-                                        "content", TorrentKind::hybrid, static_cast<int>(2 * MiB)});
+    LoopbackSeeder seeder(SeederOptions{{{"film.mkv", 24 * MiB}},
+                                        static_cast<int>(256 * KiB),
+                                        "content",
+                                        TorrentKind::hybrid,
+                                        static_cast<int>(2 * MiB)});
     ASSERT_TRUE(seeder.ok());
     SessionFolders folders;
     RTSession session(folders.downloads, folders.state);
@@ -81,8 +88,8 @@ TEST(StreamingTest, WhenTheSeederVanishesABlockedReadWaitsUntilInterrupted) {
     for (const bool bySeek : {false, true}) {
         SCOPED_TRACE(bySeek ? "seek" : "cancel");
         ASSERT_EQ(reader->seekTo(missing * 256 * KiB), missing * 256 * KiB);
-        auto blocked = std::async(std::launch::async,
-                                  [&] { return reader->read(buffer.data(), 1 * MiB); });
+        auto blocked =
+            std::async(std::launch::async, [&] { return reader->read(buffer.data(), 1 * MiB); });
         ASSERT_EQ(blocked.wait_for(std::chrono::milliseconds(600)), std::future_status::timeout);
         const auto interrupted = std::chrono::steady_clock::now();
         if (bySeek) {
@@ -108,9 +115,11 @@ class IntegrityTest : public ::testing::TestWithParam<IntegrityCase> {};
 
 TEST_P(IntegrityTest, BytesMatchTheSeederAcrossSeeksAndFileBoundaries) {
     const IntegrityCase c = GetParam();
-    LoopbackSeeder seeder(SeederOptions{
-        {{"a.mkv", 5 * MiB + 12345}, {"b.srt", 70001}, {"c.mkv", 9 * MiB + 777}}, c.pieceSize,
-        "content", c.kind});
+    LoopbackSeeder seeder(
+        SeederOptions{{{"a.mkv", 5 * MiB + 12345}, {"b.srt", 70001}, {"c.mkv", 9 * MiB + 777}},
+                      c.pieceSize,
+                      "content",
+                      c.kind});
     ASSERT_TRUE(seeder.ok());
     bool sawPad = false;
     int checked = 0;
@@ -125,7 +134,8 @@ TEST_P(IntegrityTest, BytesMatchTheSeederAcrossSeeksAndFileBoundaries) {
         RTSession session(folders.downloads, folders.state);
         auto handle = addAndWaitForMetadata(session, seeder);
         ASSERT_TRUE(handle);
-        const RTFileEntry entry = handle->files().at(static_cast<std::size_t>(static_cast<int>(fileIndex)));
+        const RTFileEntry entry =
+            handle->files().at(static_cast<std::size_t>(static_cast<int>(fileIndex)));
         SCOPED_TRACE(entry.path());
         const auto index = static_cast<int>(entry.fileIndex());
         auto reader = std::make_shared<RTPieceReader>(handle, entry.fileIndex());
