@@ -298,6 +298,11 @@ void RTSession::resume() {
     if (const auto session = nativeSession()) session->resume();
 }
 
+bool RTSession::isPaused() const {
+    const auto session = nativeSession();
+    return session && session->is_paused();
+}
+
 void RTSession::drainResumeDataSynchronously() {
     const auto session = nativeSession();
     if (!session) return;

@@ -93,6 +93,8 @@ public:
     void postTorrentUpdates();
     void pause();
     void resume();
+    // Whether the whole session is paused (false once shut down).
+    bool isPaused() const;
 
     // Saves the resume data of every torrent with unsaved changes and waits for it, at most
     // kDrainLimit. Only for `shutdown`: it must be the only consumer of alerts.

@@ -21,7 +21,9 @@ std::optional<QString> applicationSupportFolder() {
     return xdgFolder("XDG_DATA_HOME", ".local/share");
 }
 
-std::optional<QString> configurationFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
+std::optional<QString> configurationFolder() {
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
 
 QString temporaryFolder() {
     const QString tmp = qEnvironmentVariable("TMPDIR");

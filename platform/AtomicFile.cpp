@@ -1,11 +1,11 @@
 #include "platform/AtomicFile.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
 
 namespace rillow {
 
@@ -56,7 +56,8 @@ AtomicWriteError writeFileAtomically(const QString& path, const QByteArray& data
         ::unlink(pattern.constData());
         return AtomicWriteError::writeFailed;
     }
-    if (::rename(pattern.constData(), QFile::encodeName(info.absoluteFilePath()).constData()) != 0) {
+    if (::rename(pattern.constData(), QFile::encodeName(info.absoluteFilePath()).constData()) !=
+        0) {
         ::unlink(pattern.constData());
         return AtomicWriteError::renameFailed;
     }

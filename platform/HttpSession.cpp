@@ -31,16 +31,15 @@ HttpError classify(QNetworkReply* reply, int status) {
     if (error == QNetworkReply::NoError) return HttpError::none;
     if (status > 0 && isHttpStatusError(error)) return HttpError::none;
     switch (error) {
-    case QNetworkReply::OperationCanceledError:  // our own aborts are classified by the caller;
-    case QNetworkReply::TimeoutError:            // this one is Qt's transfer time-out
-        return HttpError::timedOut;
-    case QNetworkReply::RemoteHostClosedError:
-        return status > 0 ? HttpError::truncated : HttpError::network;
-    case QNetworkReply::ProtocolFailure:
-    case QNetworkReply::ProtocolUnknownError:
-        return status > 0 ? HttpError::truncated : HttpError::malformed;
-    default:
-        return HttpError::network;
+        case QNetworkReply::OperationCanceledError:  // our own aborts are classified by the caller;
+        case QNetworkReply::TimeoutError:            // this one is Qt's transfer time-out
+            return HttpError::timedOut;
+        case QNetworkReply::RemoteHostClosedError:
+            return status > 0 ? HttpError::truncated : HttpError::network;
+        case QNetworkReply::ProtocolFailure:
+        case QNetworkReply::ProtocolUnknownError:
+            return status > 0 ? HttpError::truncated : HttpError::malformed;
+        default: return HttpError::network;
     }
 }
 
@@ -66,7 +65,9 @@ HttpSession::HttpSession(HttpOptions options)
     manager_->setAutoDeleteReplies(false);
 }
 
-HttpSession::~HttpSession() { cancelAll(); }
+HttpSession::~HttpSession() {
+    cancelAll();
+}
 
 void HttpSession::cancelAll() {
     // Each reply's own cancel hook marks it cancelled before aborting.
@@ -84,8 +85,9 @@ QCoro::Task<HttpResult> HttpSession::get(QUrl url, CancelToken token) {
 QCoro::Task<HttpResult> HttpSession::send(QNetworkRequest request, QByteArray method,
                                           QByteArray body, CancelToken token) {
     const QUrl url = request.url();
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") &&
-                           url.scheme() != QLatin1String("https")) || url.host().isEmpty())
+    if (!url.isValid() ||
+        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) ||
+        url.host().isEmpty())
         co_return HttpResult{HttpError::invalidUrl, std::nullopt};
     if (token.isCancelled()) co_return HttpResult{HttpError::cancelled, std::nullopt};
 
@@ -120,7 +122,8 @@ QCoro::Task<HttpResult> HttpSession::send(QNetworkRequest request, QByteArray me
     const qint64 cap = options.maxBodyBytes;
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, cap, &failWith] {
         bool known = false;
-        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        const qint64 length =
+            reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
         if (known && length > cap) failWith(HttpError::tooLarge);
     });
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, cap, &collected, &failWith] {
@@ -153,14 +156,14 @@ QCoro::Task<HttpResult> HttpSession::send(QNetworkRequest request, QByteArray me
 
 const char* httpErrorName(HttpError error) {
     switch (error) {
-    case HttpError::none: return "none";
-    case HttpError::invalidUrl: return "invalidUrl";
-    case HttpError::timedOut: return "timedOut";
-    case HttpError::tooLarge: return "tooLarge";
-    case HttpError::network: return "network";
-    case HttpError::truncated: return "truncated";
-    case HttpError::malformed: return "malformed";
-    case HttpError::cancelled: return "cancelled";
+        case HttpError::none: return "none";
+        case HttpError::invalidUrl: return "invalidUrl";
+        case HttpError::timedOut: return "timedOut";
+        case HttpError::tooLarge: return "tooLarge";
+        case HttpError::network: return "network";
+        case HttpError::truncated: return "truncated";
+        case HttpError::malformed: return "malformed";
+        case HttpError::cancelled: return "cancelled";
     }
     return "unknown";
 }

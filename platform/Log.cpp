@@ -1,8 +1,8 @@
 #include "platform/Log.h"
 
+#include <syslog.h>
 #include <cstdio>
 #include <mutex>
-#include <syslog.h>
 
 namespace rillow {
 
@@ -14,6 +14,8 @@ void logRaw(const QString& line) {
     std::fprintf(stderr, "%s\n", utf8.constData());
 }
 
-void log(const QString& message) { logRaw(QStringLiteral("Rillow: ") + message); }
+void log(const QString& message) {
+    logRaw(QStringLiteral("Rillow: ") + message);
+}
 
 }  // namespace rillow

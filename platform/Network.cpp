@@ -10,11 +10,13 @@ std::atomic<bool> forcedLoopback{false};
 
 bool isLoopbackMode() {
     return forcedLoopback.load() ||
-           qEnvironmentVariable("RILLOW_NETWORK").compare(QLatin1String("loopback"),
-                                                          Qt::CaseInsensitive) == 0;
+           qEnvironmentVariable("RILLOW_NETWORK")
+                   .compare(QLatin1String("loopback"), Qt::CaseInsensitive) == 0;
 }
 
-void forceLoopbackMode() { forcedLoopback.store(true); }
+void forceLoopbackMode() {
+    forcedLoopback.store(true);
+}
 
 QString serviceBaseAddress(const char* variable, const QString& builtIn) {
     const QString value = qEnvironmentVariable(variable);

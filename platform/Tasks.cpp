@@ -14,7 +14,9 @@ struct CancelToken::State {
 
 CancelToken::CancelToken() : state_(std::make_shared<State>()) {}
 
-bool CancelToken::isCancelled() const { return state_->cancelled; }
+bool CancelToken::isCancelled() const {
+    return state_->cancelled;
+}
 
 void CancelToken::cancel() const {
     if (state_->cancelled) return;
@@ -48,11 +50,17 @@ void TaskHandle::cancel() const {
     if (state_) state_->token.cancel();
 }
 
-bool TaskHandle::isCancelled() const { return state_ && state_->token.isCancelled(); }
+bool TaskHandle::isCancelled() const {
+    return state_ && state_->token.isCancelled();
+}
 
-bool TaskHandle::isRunning() const { return state_ && state_->running; }
+bool TaskHandle::isRunning() const {
+    return state_ && state_->running;
+}
 
-CancelToken TaskHandle::token() const { return state_ ? state_->token : CancelToken(); }
+CancelToken TaskHandle::token() const {
+    return state_ ? state_->token : CancelToken();
+}
 
 QCoro::Task<bool> sleepFor(std::chrono::milliseconds delay, CancelToken token) {
     if (token.isCancelled()) co_return false;

@@ -130,16 +130,26 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const {
     return QByteArray::fromBase64(value.toObject().value(kDataKey).toString().toLatin1());
 }
 
-void UserDefaults::setString(const QString& key, const QString& value) { store(key, value); }
-void UserDefaults::setNumber(const QString& key, double value) { store(key, value); }
-void UserDefaults::setInteger(const QString& key, qint64 value) { store(key, value); }
-void UserDefaults::setBoolean(const QString& key, bool value) { store(key, value); }
+void UserDefaults::setString(const QString& key, const QString& value) {
+    store(key, value);
+}
+void UserDefaults::setNumber(const QString& key, double value) {
+    store(key, value);
+}
+void UserDefaults::setInteger(const QString& key, qint64 value) {
+    store(key, value);
+}
+void UserDefaults::setBoolean(const QString& key, bool value) {
+    store(key, value);
+}
 void UserDefaults::setStringList(const QString& key, const QStringList& value) {
     store(key, QJsonArray::fromStringList(value));
 }
 void UserDefaults::setData(const QString& key, const QByteArray& value) {
     store(key, QJsonObject{{kDataKey, QString::fromLatin1(value.toBase64())}});
 }
-void UserDefaults::remove(const QString& key) { store(key, QJsonValue(QJsonValue::Undefined)); }
+void UserDefaults::remove(const QString& key) {
+    store(key, QJsonValue(QJsonValue::Undefined));
+}
 
 }  // namespace rillow

@@ -1,6 +1,6 @@
+#include <gtest/gtest.h>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <gtest/gtest.h>
 
 // The executable starts and exits cleanly with no display at all.
 TEST(Smoke, StartsAndExitsWithoutDisplay) {

@@ -17,8 +17,8 @@ TempHome::TempHome() {
     for (int i = 0; i < 5; ++i) {
         had_[i] = qEnvironmentVariableIsSet(kVariables[i]);
         saved_[i] = qgetenv(kVariables[i]);
-        const QString folder = i == 0 ? dir_.path() : dir_.path() + QLatin1Char('/') +
-                                                          QLatin1String(kFolders[i]);
+        const QString folder =
+            i == 0 ? dir_.path() : dir_.path() + QLatin1Char('/') + QLatin1String(kFolders[i]);
         QDir().mkpath(folder);
         qputenv(kVariables[i], QFile::encodeName(folder));
     }
@@ -35,8 +35,14 @@ TempHome::~TempHome() {
     UserDefaults::reloadStandard();
 }
 
-QString TempHome::dataHome() const { return dir_.path() + QStringLiteral("/.local/share"); }
-QString TempHome::configHome() const { return dir_.path() + QStringLiteral("/.config"); }
-QString TempHome::tmp() const { return dir_.path() + QStringLiteral("/tmp"); }
+QString TempHome::dataHome() const {
+    return dir_.path() + QStringLiteral("/.local/share");
+}
+QString TempHome::configHome() const {
+    return dir_.path() + QStringLiteral("/.config");
+}
+QString TempHome::tmp() const {
+    return dir_.path() + QStringLiteral("/tmp");
+}
 
 }  // namespace rillow::test

@@ -3,9 +3,9 @@
 // point into a fresh folder that is removed afterwards, and the standard user defaults are
 // reloaded from it. Main thread.
 
+#include <gtest/gtest.h>
 #include <QString>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace rillow::test {
 
