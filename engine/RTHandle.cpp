@@ -32,9 +32,13 @@ RTHandle::RTHandle(const lt::torrent_handle& handle) : _handle(handle) {
     }
 }
 
-std::string RTHandle::infoHash() const { return _handle.is_valid() ? _infoHash : std::string(); }
+std::string RTHandle::infoHash() const {
+    return _handle.is_valid() ? _infoHash : std::string();
+}
 
-bool RTHandle::hasMetadata() const { return metadataOf(_handle) != nullptr; }
+bool RTHandle::hasMetadata() const {
+    return metadataOf(_handle) != nullptr;
+}
 
 std::string RTHandle::name() const {
     if (!_handle.is_valid()) return {};
@@ -128,8 +132,9 @@ void RTHandle::setPieceDeadline(std::int64_t piece, std::int64_t deadlineMS) {
     if (piece < 0 || piece > INT32_MAX) return;
     try {
         if (!_handle.is_valid()) return;
-        _handle.set_piece_deadline(lt::piece_index_t(static_cast<int>(piece)),
-                                   static_cast<int>(std::clamp<std::int64_t>(deadlineMS, 0, INT32_MAX)));
+        _handle.set_piece_deadline(
+            lt::piece_index_t(static_cast<int>(piece)),
+            static_cast<int>(std::clamp<std::int64_t>(deadlineMS, 0, INT32_MAX)));
     } catch (...) {
     }
 }

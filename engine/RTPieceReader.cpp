@@ -1,9 +1,9 @@
 #include "engine/RTPieceReader.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <unistd.h>
+#include <cerrno>
+#include <filesystem>
 
 namespace rillow {
 
@@ -59,7 +59,7 @@ void RTPieceReader::applyScheduleLocked(std::int64_t g) {
     const std::int64_t windowEnd = std::min(p + (1 + kPrefetchFactor) * window, end);
     const auto baseline = [this](std::int64_t piece) {
         return (piece >= _firstPiece && piece <= _lastPiece) || _releasedOtherFiles ? kPriorityLow
-                                                                                     : kPriorityNone;
+                                                                                    : kPriorityNone;
     };
 
     for (std::int64_t j = _windowStart; j < _windowEnd; ++j) {
@@ -102,7 +102,8 @@ void RTPieceReader::releaseOtherFilesLocked() {
     if (_releasedOtherFiles) return;
     _releasedOtherFiles = true;
     for (std::int64_t piece = 0; piece < _pieceCount; ++piece) {
-        if (piece < _firstPiece || piece > _lastPiece) _handle->setPiecePriority(piece, kPriorityLow);
+        if (piece < _firstPiece || piece > _lastPiece)
+            _handle->setPiecePriority(piece, kPriorityLow);
     }
 }
 
@@ -189,7 +190,8 @@ std::int64_t RTPieceReader::read(char* buffer, std::int64_t length) {
     if (fd < 0) return 0;
     ssize_t count;
     do {
-        count = ::pread(fd, buffer, static_cast<std::size_t>(end - g), static_cast<off_t>(position));
+        count =
+            ::pread(fd, buffer, static_cast<std::size_t>(end - g), static_cast<off_t>(position));
     } while (count < 0 && errno == EINTR);
     if (count == 0) return 0;
     if (count < 0) return -1;

@@ -101,7 +101,9 @@ RTSession::RTSession(std::string downloadPath, std::string statePath)
     startAlertThread();
 }
 
-RTSession::~RTSession() { shutdown(); }
+RTSession::~RTSession() {
+    shutdown();
+}
 
 std::shared_ptr<lt::session> RTSession::nativeSession() const {
     std::lock_guard lock(_sessionLock);
@@ -232,7 +234,8 @@ void RTSession::removeTorrent(const std::shared_ptr<RTHandle>& handle) {
         {
             std::lock_guard lock(_handlesLock);
             const auto it = _handles.find(key);
-            if (it != _handles.end() && it->second->handle() == handle->handle()) _handles.erase(it);
+            if (it != _handles.end() && it->second->handle() == handle->handle())
+                _handles.erase(it);
         }
         std::error_code ignored;
         std::filesystem::remove(resumePathForHex(key), ignored);
@@ -254,8 +257,9 @@ void RTSession::applySeedingEnabled(bool enabled) {
     const auto session = nativeSession();
     if (!session) return;
     lt::settings_pack pack;
-    pack.set_int(lt::settings_pack::choking_algorithm,
-                 enabled ? lt::settings_pack::rate_based_choker : lt::settings_pack::fixed_slots_choker);
+    pack.set_int(lt::settings_pack::choking_algorithm, enabled
+                                                           ? lt::settings_pack::rate_based_choker
+                                                           : lt::settings_pack::fixed_slots_choker);
     pack.set_int(lt::settings_pack::unchoke_slots_limit, enabled ? 8 : 0);
     session->apply_settings(std::move(pack));
 }
@@ -361,7 +365,8 @@ void RTSession::shutdown() {
 void RTSession::registerPieceReader(const std::shared_ptr<RTPieceReader>& reader) {
     if (!reader) return;
     std::lock_guard lock(_readersLock);
-    std::erase_if(_readers, [](const std::weak_ptr<RTPieceReader>& entry) { return entry.expired(); });
+    std::erase_if(_readers,
+                  [](const std::weak_ptr<RTPieceReader>& entry) { return entry.expired(); });
     _readers.push_back(reader);
 }
 
@@ -424,9 +429,8 @@ void RTSession::startAlertThread() {
         _running.store(false);
         return;
     }
-    _alertThread = std::thread([this, session = std::move(session)]() mutable {
-        alertLoop(std::move(session));
-    });
+    _alertThread = std::thread(
+        [this, session = std::move(session)]() mutable { alertLoop(std::move(session)); });
 }
 
 void RTSession::alertLoop(std::shared_ptr<lt::session> session) {
@@ -455,8 +459,8 @@ void RTSession::dispatchAlert(const lt::alert* alert) {
     const AlertHandler handler = alertHandler();
     if (!handler) return;
 
-    auto deliver = [&](RTAlertType type, const lt::torrent_handle& handle,
-                       std::optional<std::string> message = std::nullopt) {
+    auto recordFor = [&](RTAlertType type, const lt::torrent_handle& handle,
+                         std::optional<std::string> message = std::nullopt) {
         RTAlert record(type);
         record.infoHash = keyForHandle(handle);
         record.errorMessage = std::move(message);
@@ -464,66 +468,68 @@ void RTSession::dispatchAlert(const lt::alert* alert) {
     };
 
     switch (alert->type()) {
-    case lt::add_torrent_alert::alert_type: {
-        const auto* a = lt::alert_cast<lt::add_torrent_alert>(alert);
-        if (a->error) return;  // a failed add has no torrent to report
-        handler(deliver(RTAlertTypeTorrentAdded, a->handle));
-        break;
-    }
-    case lt::metadata_received_alert::alert_type:
-        handler(deliver(RTAlertTypeMetadataReceived,
-                        lt::alert_cast<lt::metadata_received_alert>(alert)->handle));
-        break;
-    case lt::metadata_failed_alert::alert_type: {
-        const auto* a = lt::alert_cast<lt::metadata_failed_alert>(alert);
-        handler(deliver(RTAlertTypeMetadataFailed, a->handle, errorText(a->error)));
-        break;
-    }
-    case lt::piece_finished_alert::alert_type: {
-        const auto* a = lt::alert_cast<lt::piece_finished_alert>(alert);
-        RTAlert record = deliver(RTAlertTypePieceFinished, a->handle);
-        record.pieceIndex = static_cast<int>(a->piece_index);
-        handler(record);
-        break;
-    }
-    case lt::state_update_alert::alert_type: {
-        for (const lt::torrent_status& status :
-             lt::alert_cast<lt::state_update_alert>(alert)->status) {
-            RTAlert record(RTAlertTypeStatus);
-            record.infoHash = keyForHandle(status.handle);
-            record.downloadRate = status.download_payload_rate;
-            record.uploadRate = status.upload_payload_rate;
-            record.numPeers = status.num_peers;
-            record.numSeeds = status.num_seeds;
-            record.progress = static_cast<double>(status.progress);
-            record.allTimeUpload = status.all_time_upload;
-            record.allTimeDownload = status.all_time_download;
-            record.seedingSeconds =
-                std::chrono::duration_cast<std::chrono::seconds>(status.seeding_duration).count();
-            handler(record);
+        case lt::add_torrent_alert::alert_type: {
+            const auto* a = lt::alert_cast<lt::add_torrent_alert>(alert);
+            if (a->error) return;  // a failed add has no torrent to report
+            handler(recordFor(RTAlertTypeTorrentAdded, a->handle));
+            break;
         }
-        break;
-    }
-    case lt::torrent_finished_alert::alert_type:
-        handler(deliver(RTAlertTypeTorrentFinished,
-                        lt::alert_cast<lt::torrent_finished_alert>(alert)->handle));
-        break;
-    case lt::torrent_error_alert::alert_type: {
-        const auto* a = lt::alert_cast<lt::torrent_error_alert>(alert);
-        handler(deliver(RTAlertTypeTorrentError, a->handle, errorText(a->error)));
-        break;
-    }
-    case lt::file_error_alert::alert_type: {
-        const auto* a = lt::alert_cast<lt::file_error_alert>(alert);
-        handler(deliver(RTAlertTypeFileError, a->handle, errorText(a->error)));
-        break;
-    }
-    default:
-        break;
+        case lt::metadata_received_alert::alert_type:
+            handler(recordFor(RTAlertTypeMetadataReceived,
+                              lt::alert_cast<lt::metadata_received_alert>(alert)->handle));
+            break;
+        case lt::metadata_failed_alert::alert_type: {
+            const auto* a = lt::alert_cast<lt::metadata_failed_alert>(alert);
+            handler(recordFor(RTAlertTypeMetadataFailed, a->handle, errorText(a->error)));
+            break;
+        }
+        case lt::piece_finished_alert::alert_type: {
+            const auto* a = lt::alert_cast<lt::piece_finished_alert>(alert);
+            RTAlert record = recordFor(RTAlertTypePieceFinished, a->handle);
+            record.pieceIndex = static_cast<int>(a->piece_index);
+            handler(record);
+            break;
+        }
+        case lt::state_update_alert::alert_type: {
+            for (const lt::torrent_status& status :
+                 lt::alert_cast<lt::state_update_alert>(alert)->status) {
+                RTAlert record(RTAlertTypeStatus);
+                record.infoHash = keyForHandle(status.handle);
+                record.downloadRate = status.download_payload_rate;
+                record.uploadRate = status.upload_payload_rate;
+                record.numPeers = status.num_peers;
+                record.numSeeds = status.num_seeds;
+                record.progress = static_cast<double>(status.progress);
+                record.allTimeUpload = status.all_time_upload;
+                record.allTimeDownload = status.all_time_download;
+                record.seedingSeconds =
+                    std::chrono::duration_cast<std::chrono::seconds>(status.seeding_duration)
+                        .count();
+                handler(record);
+            }
+            break;
+        }
+        case lt::torrent_finished_alert::alert_type:
+            handler(recordFor(RTAlertTypeTorrentFinished,
+                              lt::alert_cast<lt::torrent_finished_alert>(alert)->handle));
+            break;
+        case lt::torrent_error_alert::alert_type: {
+            const auto* a = lt::alert_cast<lt::torrent_error_alert>(alert);
+            handler(recordFor(RTAlertTypeTorrentError, a->handle, errorText(a->error)));
+            break;
+        }
+        case lt::file_error_alert::alert_type: {
+            const auto* a = lt::alert_cast<lt::file_error_alert>(alert);
+            handler(recordFor(RTAlertTypeFileError, a->handle, errorText(a->error)));
+            break;
+        }
+        default: break;
     }
 }
 
-std::string RTEngineInfo::libtorrentVersion() { return lt::version(); }
+std::string RTEngineInfo::libtorrentVersion() {
+    return lt::version();
+}
 
 bool RTEngineInfo::canCreateSession() {
     try {

@@ -16,11 +16,17 @@ QCoro::Task<QList<SearchResult>> titleResults(std::shared_ptr<HttpSession> sessi
     if (!mayContact(url)) co_return {};
     const HttpResult result = co_await getWithin(session, url, timeLimit, token);
     if (!result.ok() || token.isCancelled()) co_return {};
-    QList<SearchResult> results;
-    for (const AddonStream& stream : parseStreams(result.response->body))
-        results.append(streamResult(stream, meta, source));
-    sortBySeeders(results);
-    if (results.size() > limit) results.resize(limit);
+    // Named locals, not temporaries inside the co_await (see FeedSearch.cpp).
+    const QByteArray body = result.response->body;
+    auto read = [body, meta, source, limit] {
+        QList<SearchResult> results;
+        for (const AddonStream& stream : parseStreams(body))
+            results.append(streamResult(stream, meta, source));
+        sortBySeeders(results);
+        if (results.size() > limit) results.resize(limit);
+        return results;
+    };
+    QList<SearchResult> results = co_await readAnswer(body.size(), std::move(read));
     co_return results;
 }
 

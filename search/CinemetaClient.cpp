@@ -1,6 +1,7 @@
 #include "search/CinemetaClient.h"
 
 #include "platform/Network.h"
+#include "search/Gather.h"
 #include "search/NetworkGuard.h"
 #include "search/TextRules.h"
 
@@ -16,7 +17,11 @@ QCoro::Task<QList<MediaMeta>> fetchCatalog(std::shared_ptr<HttpSession> session,
     if (!url || !mayContact(*url)) co_return {};
     const HttpResult result = co_await session->get(*url, token);
     if (!result.ok() || token.isCancelled()) co_return {};
-    co_return parseMetas(result.response->body, type, limit);
+    // Named locals, not temporaries inside the co_await (see FeedSearch.cpp).
+    const QByteArray body = result.response->body;
+    auto read = [body, type, limit] { return parseMetas(body, type, limit); };
+    QList<MediaMeta> metas = co_await readAnswer(body.size(), std::move(read));
+    co_return metas;
 }
 
 QCoro::Task<QList<MediaMeta>> searchBoth(QCoro::Task<QList<MediaMeta>> movies,

@@ -1,5 +1,6 @@
 #include "search/FeedSearch.h"
 
+#include "search/Gather.h"
 #include "search/NetworkGuard.h"
 #include "search/TextRules.h"
 
@@ -57,7 +58,14 @@ QCoro::Task<QList<SearchResult>> searchFeed(SearchSource source, QString query, 
     // session's cap fails the request, so an endless answer costs one capped read at most.
     const HttpResult result = co_await session->get(*url, token);
     if (!result.ok() || token.isCancelled()) co_return {};
-    co_return feedResults(source, FeedParser().parse(result.response->body), limit);
+    // Named locals, not temporaries inside the co_await: GCC 12 destroys a lambda's captures
+    // twice when the lambda is a temporary of a co_await expression.
+    const QByteArray body = result.response->body;
+    auto read = [source, body, limit] {
+        return feedResults(source, FeedParser().parse(body), limit);
+    };
+    QList<SearchResult> results = co_await readAnswer(body.size(), std::move(read));
+    co_return results;
 }
 
 }  // namespace rillow

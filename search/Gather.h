@@ -45,6 +45,17 @@ QCoro::Task<QList<T>> gatherInFinishOrder(std::vector<QCoro::Task<QList<T>>> tas
     co_return merged;
 }
 
+// Runs `read()` (pure work over an answer of `size` bytes) and gives its result. Small answers
+// are read at once on the calling thread; large ones (up to the session's cap, which can take
+// seconds to read) on a background worker, so the main thread stays free meanwhile.
+inline constexpr qsizetype kInlineReadLimit = 256 * 1024;
+
+template <class F>
+auto readAnswer(qsizetype size, F read) -> QCoro::Task<std::invoke_result_t<F>> {
+    if (size <= kInlineReadLimit) co_return read();
+    co_return co_await runInBackground(std::move(read));
+}
+
 // A GET that gives up after `limit`: the request is cancelled when the time runs out (it then
 // ends with `cancelled`) or when `token` is cancelled.
 QCoro::Task<HttpResult> getWithin(std::shared_ptr<HttpSession> session, QUrl url,

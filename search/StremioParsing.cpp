@@ -36,7 +36,8 @@ QString fromUnicode(const icu::UnicodeString& text) {
     return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
 }
 
-// A compiled pattern. Compiled once; a RegexPattern may make matchers from several threads.
+// A compiled pattern. Answers may be read on worker threads; ICU does not promise that one
+// pattern may serve several threads at once, so each thread compiles its own (once).
 class Pattern {
 public:
     explicit Pattern(const char* utf8) {
@@ -68,7 +69,7 @@ private:
 };
 
 const Pattern& sizePattern(int index) {
-    static const Pattern patterns[] = {
+    static thread_local const Pattern patterns[] = {
         Pattern("\xF0\x9F\x92\xBE\\s*([0-9.,]+)\\s*([KMGT])i?B"),  // U+1F4BE floppy disk
         Pattern("(?i)size\\s*:?\\s*([0-9.,]+)\\s*([KMGT])i?B"),
     };
@@ -76,7 +77,7 @@ const Pattern& sizePattern(int index) {
 }
 
 const Pattern& seederPattern(int index) {
-    static const Pattern patterns[] = {
+    static thread_local const Pattern patterns[] = {
         Pattern("\xF0\x9F\x91\xA4\\s*([0-9,]+)"),  // U+1F464 bust in silhouette
         Pattern("(?i)seed(?:er)?s?\\s*:?\\s*([0-9,]+)"),
     };
@@ -162,9 +163,13 @@ QList<MediaMeta> parseMetas(const QByteArray& data, const QString& type, int lim
     QList<MediaMeta> metas;
     const auto root = parseObject(data);
     if (!root || !root->value(QLatin1String("metas")).isArray()) return metas;
-    for (const QJsonValue& element : root->value(QLatin1String("metas")).toArray()) {
+    const QJsonArray elements = root->value(QLatin1String("metas")).toArray();
+    // The answer is an array of objects or it is not a catalog answer at all.
+    if (!std::all_of(elements.begin(), elements.end(),
+                     [](const QJsonValue& element) { return element.isObject(); }))
+        return metas;
+    for (const QJsonValue& element : elements) {
         if (metas.size() >= limit) break;
-        if (!element.isObject()) continue;
         const QJsonObject object = element.toObject();
         const auto rawID = stringValue(object, QLatin1String("id"));
         if (!rawID) continue;

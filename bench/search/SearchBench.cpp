@@ -5,11 +5,13 @@
 // Two layouts: every source on its own server (separate hosts), and every feed behind one
 // server (one indexer proxy serving many feeds), where per-host connection limits apply.
 #include "platform/Network.h"
+#include "search/FeedParser.h"
 #include "search/TorrentSearchService.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -130,10 +132,100 @@ void run(bool sharedFeedHost) {
 
 }  // namespace
 
+// How long reading an answer holds the thread that reads it, for a usual and a capped body.
+void parseFigures() {
+    for (const int items : {25, 50'000}) {
+        std::string xml = "<rss xmlns:torznab=\"t\"><channel>";
+        for (int i = 0; i < items; ++i)
+            xml += "<item><title>Some.Release.Name.2024.1080p.WEB-DL " + std::to_string(i) +
+                   "</title><guid>" + std::to_string(i) +
+                   "</guid><link>magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567"
+                   "</link><torznab:attr name=\"seeders\" value=\"5\"/><size>1048576</size>"
+                   "<description>" +
+                   std::string(400, 'd') + "</description></item>";
+        xml += "</channel></rss>";
+        const QByteArray body = QByteArray::fromStdString(xml);
+        QElapsedTimer timer;
+        timer.start();
+        const auto parsed = FeedParser().parse(body);
+        std::printf("feed of %d items (%.1f MiB): read in %lld ms\n", items,
+                    body.size() / 1048576.0, static_cast<long long>(timer.elapsed()));
+        if (parsed.size() != items)
+            std::printf("  unexpected item count %lld\n", static_cast<long long>(parsed.size()));
+    }
+    std::string json = "{\"streams\":[";
+    const int streams = 60'000;
+    for (int i = 0; i < streams; ++i) {
+        char hash[41];
+        std::snprintf(hash, sizeof hash, "%040d", i);
+        if (i) json += ",";
+        json += std::string(
+                    "{\"name\":\"Addon 4K\",\"title\":\"Release.Name.2160p\\n"
+                    "\xF0\x9F\x91\xA4 12 \xF0\x9F\x92\xBE 1.5 GB ") +
+                std::string(300, 's') + "\",\"infoHash\":\"" + hash + "\"}";
+    }
+    json += "]}";
+    const QByteArray body = QByteArray::fromStdString(json);
+    const MediaMeta meta{"movie", "tt0000001", "Bench", {}, {}};
+    const SearchSource source = SearchSource::make(SearchSource::Kind::stremio, "A", "http://a");
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype count = 0;
+    for (const AddonStream& stream : parseStreams(body)) {
+        streamResult(stream, meta, source);
+        ++count;
+    }
+    std::printf("addon answer of %lld streams (%.1f MiB): read in %lld ms\n",
+                static_cast<long long>(count), body.size() / 1048576.0,
+                static_cast<long long>(timer.elapsed()));
+}
+
+// The longest pause of a 5 ms main-thread timer during a search whose one feed answers with a
+// body near the session's cap.
+void mainThreadStall() {
+    std::string xml = "<rss xmlns:torznab=\"t\"><channel>";
+    for (int i = 0; i < 50'000; ++i)
+        xml += "<item><title>Item " + std::to_string(i) + "</title><guid>" + std::to_string(i) +
+               "</guid><link>magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567</link>"
+               "<description>" +
+               std::string(450, 'd') + "</description></item>";
+    xml += "</channel></rss>";
+    TestHttpServer server;
+    server.route("/big", TestResponse::text(xml));
+    TorrentSearchService service;
+    const QList<SearchSource> sources = {SearchSource::make(
+        SearchSource::Kind::feed, "Big", server.url(QStringLiteral("/big?q=%s")))};
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.elapsed());
+        sinceTick.restart();
+    });
+    QElapsedTimer total;
+    total.start();
+    sinceTick.start();
+    ticker.start(5);
+    const QList<SearchResult> results = QCoro::waitFor(service.search("x", sources));
+    ticker.stop();
+    std::printf(
+        "search with a %.1f MiB feed: %lld results in %lld ms; longest main-thread "
+        "pause %lld ms\n",
+        xml.size() / 1048576.0, static_cast<long long>(results.size()),
+        static_cast<long long>(total.elapsed()), static_cast<long long>(longest));
+}
+
 int main(int argc, char** argv) {
     ::setenv("RILLOW_NETWORK", "loopback", 1);  // every server here is on 127.0.0.1
     QCoreApplication app(argc, argv);
-    run(false);
-    run(true);
+    // "stall" alone runs the last figure (for profiling it).
+    const bool stallOnly = argc > 1 && std::string(argv[1]) == "stall";
+    if (!stallOnly) {
+        run(false);
+        run(true);
+        parseFigures();
+    }
+    mainThreadStall();
     return 0;
 }

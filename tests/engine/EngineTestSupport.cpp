@@ -1,10 +1,10 @@
 #include "tests/engine/EngineTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <gtest/gtest.h>
 #include <libtorrent/torrent_status.hpp>
 #include <thread>
 
@@ -81,9 +81,9 @@ std::vector<char> readRange(RTPieceReader& reader, std::int64_t position, std::i
                               deadline - std::chrono::steady_clock::now())
                               .count();
         if (left <= 0) break;
-        const std::int64_t n = readWithin(reader, buffer.data(),
-                                          count - static_cast<std::int64_t>(collected.size()),
-                                          static_cast<int>(left));
+        const std::int64_t n =
+            readWithin(reader, buffer.data(), count - static_cast<std::int64_t>(collected.size()),
+                       static_cast<int>(left));
         if (n <= 0) break;
         collected.insert(collected.end(), buffer.begin(), buffer.begin() + n);
     }

@@ -3,9 +3,9 @@
 // pieces present are those libtorrent finds on disk when it checks the files.
 #include "tests/engine/EngineTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <future>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace rillow::test {
@@ -44,9 +44,12 @@ TEST_F(PieceReaderTest, WindowAtTheStartOfAFileWithFourMiBPieces) {
     ASSERT_EQ(priorities.size(), 43u);
     for (int piece = 0; piece < 43; ++piece) {
         int expected = 0;
-        if (piece <= 11 || piece == 39) expected = 7;
-        else if (piece <= 35) expected = 4;
-        else if (piece <= 38) expected = 1;
+        if (piece <= 11 || piece == 39)
+            expected = 7;
+        else if (piece <= 35)
+            expected = 4;
+        else if (piece <= 38)
+            expected = 1;
         EXPECT_EQ(priorities[piece], expected) << "piece " << piece;
     }
     std::map<std::int64_t, std::int64_t> expectedDeadlines;
@@ -86,11 +89,12 @@ TEST_F(PieceReaderTest, WindowSizeFollowsThePieceLength) {
         std::int64_t pieceLength;
         std::int64_t urgent;
     };
-    for (const Case& c : {Case{256 * KiB, 96}, Case{1 * MiB, 24}, Case{2 * MiB, 12}, Case{4 * MiB, 12}}) {
+    for (const Case& c :
+         {Case{256 * KiB, 96}, Case{1 * MiB, 24}, Case{2 * MiB, 12}, Case{4 * MiB, 12}}) {
         SCOPED_TRACE(c.pieceLength);
         const std::int64_t pieces = 3 * c.urgent + 8;
-        auto handle = addRecorded(makeTorrentWithoutData(
-            {{"video.mkv", pieces * c.pieceLength}}, static_cast<int>(c.pieceLength)));
+        auto handle = addRecorded(makeTorrentWithoutData({{"video.mkv", pieces * c.pieceLength}},
+                                                         static_cast<int>(c.pieceLength)));
         ASSERT_TRUE(handle);
         RTPieceReader reader(handle, 0);
         EXPECT_EQ(static_cast<std::int64_t>(handle->deadlines().size()), c.urgent);
@@ -160,7 +164,8 @@ TEST_F(PartialDownloadTest, ReadReturnsExactlyTheContiguousPresentBytes) {
         std::int64_t expected;
     };
     std::vector<char> buffer(100 * MiB);
-    for (const Case& c : {Case{0, 10 * MiB}, Case{9 * MiB + 12345, 1 * MiB - 12345}, Case{5 * MiB, 5 * MiB}}) {
+    for (const Case& c :
+         {Case{0, 10 * MiB}, Case{9 * MiB + 12345, 1 * MiB - 12345}, Case{5 * MiB, 5 * MiB}}) {
         SCOPED_TRACE(c.position);
         ASSERT_EQ(reader->seekTo(c.position), c.position);
         const std::int64_t n = readWithin(*reader, buffer.data(), 100 * MiB, 10'000);
@@ -178,8 +183,8 @@ TEST_F(PartialDownloadTest, SeekOrCancelInterruptsABlockedRead) {
         SCOPED_TRACE(bySeek ? "seek" : "cancel");
         ASSERT_EQ(reader->seekTo(12 * MiB), 12 * MiB);
         std::vector<char> buffer(1 * MiB);
-        auto blocked = std::async(std::launch::async,
-                                  [&] { return reader->read(buffer.data(), 1 * MiB); });
+        auto blocked =
+            std::async(std::launch::async, [&] { return reader->read(buffer.data(), 1 * MiB); });
         ASSERT_EQ(blocked.wait_for(std::chrono::milliseconds(400)), std::future_status::timeout)
             << "the piece is missing, the read must wait";
         const auto interrupted = std::chrono::steady_clock::now();
@@ -217,8 +222,8 @@ TEST_F(PartialDownloadTest, EndOfStreamAndSeekBounds) {
 
 // A multi-file torrent whose first file is complete on disk and the others absent.
 TEST_F(PieceReaderTest, ACompleteFileDecouplesOnTheFirstReadAndReleasesTheOtherFiles) {
-    LoopbackSeeder seeder{SeederOptions{{{"a.mkv", 3 * MiB + 100}, {"b.mkv", 2 * MiB}},
-                                        static_cast<int>(256 * KiB)}};
+    LoopbackSeeder seeder{
+        SeederOptions{{{"a.mkv", 3 * MiB + 100}, {"b.mkv", 2 * MiB}}, static_cast<int>(256 * KiB)}};
     ASSERT_TRUE(seeder.torrentInfo());
     ASSERT_TRUE(placePartialCopy(seeder, 0, folders.downloads, 3 * MiB + 100));
     auto handle = addRecorded(seeder.torrentData());

@@ -239,6 +239,33 @@ TEST_F(SearchServiceTest, AllEightTitlesOfOneAddonRunTogether) {
     EXPECT_EQ(addons.requests().size(), 8u);
 }
 
+// Answers too large to read on the main thread are read on a worker, with the same results.
+TEST_F(SearchServiceTest, LargeAnswersAreReadLikeSmallOnes) {
+    std::vector<Item> items;
+    std::vector<Stream> streams;
+    for (int i = 0; i < 3'000; ++i) {
+        items.push_back(
+            {"Item " + std::to_string(i) + std::string(100, '.'), std::to_string(i), i});
+        streams.push_back({"Stream " + std::to_string(i) + std::string(100, '.'), i});
+    }
+    const std::string feedBody = feedXml(items);
+    const std::string streamBody = streamsJson(streams);
+    ASSERT_GT(feedBody.size(), 256u * 1024);
+    ASSERT_GT(streamBody.size(), 256u * 1024);
+    feeds.route("/big", TestResponse::text(feedBody));
+    serveCatalog("q", metasJson({{"tt0000001", "M"}}));
+    addons.route("/x/stream/movie/tt0000001.json", TestResponse::json(streamBody));
+    TorrentSearchService service(options());
+    const QList<SearchResult> results =
+        test::await(service.search("q", {feed("Big", feeds, "/big"), addon("X", addons, "/x")}));
+    ASSERT_EQ(results.size(), 25 + 8);
+    // The addon's best eight (2999 down to 2992 seeders), then the first 25 feed items.
+    EXPECT_EQ(results.first().seeders, 2999);
+    EXPECT_EQ(results[7].seeders, 2992);
+    EXPECT_EQ(results[8].seeders, 24);
+    EXPECT_EQ(results.last().seeders, 0);
+}
+
 TEST_F(SearchServiceTest, NothingIsSentWithoutQueryOrSourcesOrCatalogMatch) {
     feeds.route("/a", TestResponse::text(feedXml({{"A", "a", 1}})));
     TorrentSearchService service(options());

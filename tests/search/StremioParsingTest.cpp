@@ -74,8 +74,7 @@ TEST(ParseMetas, LimitsAndFields) {
         {"id":"tt7654321","year":"1999","poster":"https://img.test/p.jpg"},
         {"id":"tt7654322","name":"  Spaced\n","releaseInfo":"2001-2003","year":"2001"},
         {"id":"tt7654323","name":"   ","year":2004,"poster":"not a url"},
-        {"id":7654324,"name":"Numeric id"},
-        "text"]})";
+        {"id":7654324,"name":"Numeric id"}]})";
     const QList<MediaMeta> metas = parseMetas(mixed, "series", 10);
     ASSERT_EQ(metas.size(), 3);
     EXPECT_EQ(metas[0].title, "tt7654321");  // no name: the id
@@ -88,7 +87,8 @@ TEST(ParseMetas, LimitsAndFields) {
     EXPECT_EQ(metas[2].releaseInfo, std::nullopt);  // a number counts as absent
     EXPECT_EQ(metas[2].poster, std::nullopt);
 
-    for (const char* bad : {"", "[]", R"({"metas":{}})", "<html>", R"({"streams":[]})"})
+    for (const char* bad : {"", "[]", R"({"metas":{}})", "<html>", R"({"streams":[]})",
+                            R"({"metas":[{"id":"tt7654321"},"text"]})"})
         EXPECT_TRUE(parseMetas(bad, "movie", 4).isEmpty()) << bad;
 }
 

@@ -45,7 +45,8 @@ lt::file_storage storageFor(const std::vector<SeedFile>& files, const std::strin
 
 }  // namespace
 
-bool writeGeneratedFile(const std::string& path, std::int64_t size, std::uint64_t seed, int fileIndex) {
+bool writeGeneratedFile(const std::string& path, std::int64_t size, std::uint64_t seed,
+                        int fileIndex) {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -55,7 +56,8 @@ bool writeGeneratedFile(const std::string& path, std::int64_t size, std::uint64_
     std::int64_t left = size;
     while (left > 0) {
         for (auto& word : block) word = splitmix(state);
-        const std::int64_t chunk = std::min<std::int64_t>(left, static_cast<std::int64_t>(block.size() * 8));
+        const std::int64_t chunk =
+            std::min<std::int64_t>(left, static_cast<std::int64_t>(block.size() * 8));
         out.write(reinterpret_cast<const char*>(block.data()), chunk);
         left -= chunk;
     }
@@ -83,27 +85,31 @@ LoopbackSeeder::LoopbackSeeder(SeederOptions options) : _options(std::move(optio
     for (SeedFile& file : _options.files) {
         if (file.sourcePath.empty()) continue;
         std::error_code sizeError;
-        file.size = static_cast<std::int64_t>(std::filesystem::file_size(file.sourcePath, sizeError));
+        file.size =
+            static_cast<std::int64_t>(std::filesystem::file_size(file.sourcePath, sizeError));
         if (sizeError || file.size < 1) return;
     }
     lt::file_storage storage = storageFor(_options.files, _options.folder);
     for (int i = 0; i < static_cast<int>(_options.files.size()); ++i) {
-        const std::string relative =
-            _options.files.size() == 1 ? _options.files[0].name : _options.folder + "/" + _options.files[i].name;
+        const std::string relative = _options.files.size() == 1
+                                         ? _options.files[0].name
+                                         : _options.folder + "/" + _options.files[i].name;
         const std::string target = root + "/" + relative;
         if (!_options.files[i].sourcePath.empty()) {
             std::error_code copyError;
-            std::filesystem::create_directories(std::filesystem::path(target).parent_path(), copyError);
+            std::filesystem::create_directories(std::filesystem::path(target).parent_path(),
+                                                copyError);
             if (!std::filesystem::copy_file(_options.files[i].sourcePath, target,
-                                            std::filesystem::copy_options::overwrite_existing, copyError))
+                                            std::filesystem::copy_options::overwrite_existing,
+                                            copyError))
                 return;
             continue;
         }
-        if (!writeGeneratedFile(target, _options.files[i].size, _options.contentSeed, i))
-            return;
+        if (!writeGeneratedFile(target, _options.files[i].size, _options.contentSeed, i)) return;
     }
     lt::create_flags_t flags{};
-    if (_options.kind == TorrentKind::v1Only) flags = lt::create_torrent::v1_only | lt::create_torrent::canonical_files;
+    if (_options.kind == TorrentKind::v1Only)
+        flags = lt::create_torrent::v1_only | lt::create_torrent::canonical_files;
     if (_options.kind == TorrentKind::v2Only) flags = lt::create_torrent::v2_only;
     try {
         lt::create_torrent creator(storage, _options.pieceSize, flags);
@@ -148,7 +154,9 @@ LoopbackSeeder::LoopbackSeeder(SeederOptions options) : _options(std::move(optio
     _ok = _port != 0;
 }
 
-LoopbackSeeder::~LoopbackSeeder() { vanish(); }
+LoopbackSeeder::~LoopbackSeeder() {
+    vanish();
+}
 
 std::string LoopbackSeeder::infoHash() const {
     if (!_info) return {};
@@ -162,14 +170,17 @@ std::string LoopbackSeeder::magnet(const std::string& extra) const {
     return lt::make_magnet_uri(*_info) + "&x.pe=127.0.0.1:" + std::to_string(_port) + extra;
 }
 
-std::string LoopbackSeeder::contentRoot() const { return _folder.path().toStdString(); }
+std::string LoopbackSeeder::contentRoot() const {
+    return _folder.path().toStdString();
+}
 
 std::string LoopbackSeeder::filePath(int fileIndex) const {
     if (!_info || fileIndex < 0 || fileIndex >= _info->num_files()) return {};
     return contentRoot() + "/" + _info->files().file_path(lt::file_index_t(fileIndex));
 }
 
-std::vector<char> LoopbackSeeder::fileBytes(int fileIndex, std::int64_t offset, std::int64_t length) const {
+std::vector<char> LoopbackSeeder::fileBytes(int fileIndex, std::int64_t offset,
+                                            std::int64_t length) const {
     std::vector<char> bytes;
     const std::string path = filePath(fileIndex);
     if (path.empty() || offset < 0 || length < 1) return bytes;
@@ -198,6 +209,8 @@ void LoopbackSeeder::resume() {
     if (_session) _session->resume();
 }
 
-void LoopbackSeeder::vanish() { _session.reset(); }
+void LoopbackSeeder::vanish() {
+    _session.reset();
+}
 
 }  // namespace rillow::test

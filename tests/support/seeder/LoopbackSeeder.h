@@ -80,7 +80,8 @@ private:
 };
 
 // Writes `size` deterministic pseudo-random bytes for (seed, file index) to `path`.
-bool writeGeneratedFile(const std::string& path, std::int64_t size, std::uint64_t seed, int fileIndex);
+bool writeGeneratedFile(const std::string& path, std::int64_t size, std::uint64_t seed,
+                        int fileIndex);
 
 // A version 1 torrent of the given files without any data behind it (made-up piece hashes):
 // for tests of priorities and geometry, where nothing is downloaded. Pad files align each file
