@@ -82,14 +82,30 @@ std::vector<char> makeTorrentWithoutData(const std::vector<SeedFile>& files, int
 LoopbackSeeder::LoopbackSeeder(SeederOptions options) : _options(std::move(options)) {
     if (!_folder.isValid() || _options.files.empty()) return;
     const std::string root = _folder.path().toStdString();
+    for (SeedFile& file : _options.files) {
+        if (file.sourcePath.empty()) continue;
+        std::error_code sizeError;
+        file.size =
+            static_cast<std::int64_t>(std::filesystem::file_size(file.sourcePath, sizeError));
+        if (sizeError || file.size < 1) return;
+    }
     lt::file_storage storage = storageFor(_options.files, _options.folder);
     for (int i = 0; i < static_cast<int>(_options.files.size()); ++i) {
         const std::string relative = _options.files.size() == 1
                                          ? _options.files[0].name
                                          : _options.folder + "/" + _options.files[i].name;
-        if (!writeGeneratedFile(root + "/" + relative, _options.files[i].size, _options.contentSeed,
-                                i))
-            return;
+        const std::string target = root + "/" + relative;
+        if (!_options.files[i].sourcePath.empty()) {
+            std::error_code copyError;
+            std::filesystem::create_directories(std::filesystem::path(target).parent_path(),
+                                                copyError);
+            if (!std::filesystem::copy_file(_options.files[i].sourcePath, target,
+                                            std::filesystem::copy_options::overwrite_existing,
+                                            copyError))
+                return;
+            continue;
+        }
+        if (!writeGeneratedFile(target, _options.files[i].size, _options.contentSeed, i)) return;
     }
     lt::create_flags_t flags{};
     if (_options.kind == TorrentKind::v1Only)

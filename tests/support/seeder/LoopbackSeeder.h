@@ -23,6 +23,8 @@ namespace rillow::test {
 struct SeedFile {
     std::string name;
     std::int64_t size = 0;
+    // When set, this file's bytes are seeded instead of generated ones (`size` is taken from it).
+    std::string sourcePath;
 };
 
 enum class TorrentKind { hybrid, v1Only, v2Only };
