@@ -5,6 +5,9 @@
 #include "tests/subtitles/Printers.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace rillow;
 namespace P = rillow::ReleaseNameParser;
@@ -260,4 +263,28 @@ TEST(ReleaseNameParser, MatchesGivesRangesAndGroups) {
               2);
     EXPECT_TRUE(P::matches(QStringLiteral("(unclosed"), QStringLiteral("(unclosed")).isEmpty());
     EXPECT_TRUE(P::matches(QStringLiteral("x"), QString()).isEmpty());
+}
+
+TEST(ReleaseNameParser, SameResultsFromManyThreadsAtOnce) {
+    const QStringList names = {QStringLiteral("The.Movie.2019.1080p.WEB-DL.DDP5.1.H.264-GROUP.mkv"),
+                               QStringLiteral("[Fansubs] Some Show - 07 (1080p) [ABCD1234].mkv"),
+                               QStringLiteral("Show.Name.S02E05.720p.HDTV.x264-GRP"),
+                               QStringLiteral("Movie Name 2020 1080p [NAME.MX]")};
+    QList<ReleaseInfo> expected;
+    for (const QString& n : names) expected.append(P::parse(n));
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 200; ++round) {
+                const qsizetype i = (t + round) % names.size();
+                if (P::parse(names[i]) != expected[i]) ++mismatches;
+                // Arbitrary patterns share the compiled-pattern cache with the fixed ones.
+                if (P::matches(QStringLiteral("x%1").arg(round % 7), QStringLiteral("x3 x4"))
+                        .size() > 1)
+                    ++mismatches;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }

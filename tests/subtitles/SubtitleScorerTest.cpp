@@ -1,4 +1,5 @@
 // Scoring, ranking, picking, language groups and the catalog match.
+#include "search/StremioParsing.h"
 #include "subtitles/ReleaseNameParser.h"
 #include "subtitles/SubtitleScorer.h"
 #include "tests/subtitles/Printers.h"
@@ -259,6 +260,16 @@ TEST(SubtitleScorer, CatalogMatch) {
             EXPECT_FALSE(got);
         }
     }
+}
+
+TEST(SubtitleScorer, CatalogMatchOverTheCatalogType) {
+    MediaMeta space{QStringLiteral("movie"), QStringLiteral("tt0151804"),
+                    QStringLiteral("Office Space"), std::nullopt, s("1999")};
+    MediaMeta office{QStringLiteral("series"), QStringLiteral("tt0386676"),
+                     QStringLiteral("The Office"), std::nullopt, s("2005-2013")};
+    const auto m = SubtitleScorer::bestMatch(QList<MediaMeta>{space, office}, video("Office"));
+    ASSERT_TRUE(m);
+    EXPECT_EQ(*m, office);
 }
 
 TEST(SubtitleCandidate, DisplayTitleAndReleaseNames) {
